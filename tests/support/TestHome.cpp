@@ -1,0 +1,75 @@
+// Temporary HOME and small file helpers shared by all test layers.
+#include "TestHome.h"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+#include "utils/Utils.h"
+
+namespace velmotest {
+
+std::string MakeTempDir(const std::string& strPrefix) {
+    const char* pTmp = getenv("TMPDIR");
+    std::string strTemplate =
+        std::string(pTmp && *pTmp ? pTmp : "/tmp") + "/" + strPrefix + "XXXXXX";
+    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+        ADD_FAILURE() << "mkdtemp failed for " << strTemplate;
+        return std::string();
+    }
+    return std::string(buf.data());
+}
+
+static int RemoveEntry(const char* pPath, const struct stat*, int, struct FTW*) {
+    return remove(pPath);
+}
+
+void RemoveTree(const std::string& strPath) {
+    if (strPath.empty())
+        return;
+    nftw(strPath.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void WriteFile(const std::string& strPath, const std::string& strContent) {
+    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(out.good()) << "cannot write " << strPath;
+    out.write(strContent.data(), static_cast<std::streamsize>(strContent.size()));
+    ASSERT_TRUE(out.good()) << "cannot write " << strPath;
+}
+
+std::string ReadFile(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void TempHomeTest::SetUp() {
+    const char* pHome = getenv("HOME");
+    m_bHadHome = pHome != nullptr;
+    if (pHome)
+        m_strOldHome = pHome;
+    m_strHome = MakeTempDir("velmo-home-");
+    ASSERT_FALSE(m_strHome.empty());
+    setenv("HOME", m_strHome.c_str(), 1);
+    _VelmoUpload::Utils::ResetConfigFolder();
+    m_strWork = m_strHome + "/work";
+    ASSERT_EQ(0, mkdir(m_strWork.c_str(), 0700));
+}
+
+void TempHomeTest::TearDown() {
+    if (m_bHadHome)
+        setenv("HOME", m_strOldHome.c_str(), 1);
+    else
+        unsetenv("HOME");
+    _VelmoUpload::Utils::ResetConfigFolder();
+    RemoveTree(m_strHome);
+}
+
+}  // namespace velmotest
