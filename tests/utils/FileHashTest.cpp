@@ -1,0 +1,301 @@
+// Whole-file SHA-1 and MDVelmo on real files, checked against the system's sha1sum, plus the
+// progress callback, error codes and the sampling of files beyond 4 GiB.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TestHome.h"
+#include "utils/Utils.h"
+#include "utils/sha1.h"
+
+using _VelmoUpload::SHA1;
+using _VelmoUpload::Utils;
+using velmotest::WriteFile;
+
+namespace {
+
+const char kEmptySha1[] = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
+
+std::string RandomBytes(size_t n, unsigned nSeed) {
+    std::mt19937 gen(nSeed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(gen() & 0xFF);
+    return s;
+}
+
+// The reference digest, from a program that shares no code with the client; upper-cased to
+// compare with the client's texts.
+std::string Sha1sum(const std::string& strPath) {
+    FILE* pPipe = popen(("sha1sum '" + strPath + "'").c_str(), "r");
+    if (pPipe == nullptr)
+        return "popen failed";
+    char line[256] = {};
+    const bool bGot = fgets(line, sizeof(line), pPipe) != nullptr;
+    pclose(pPipe);
+    if (!bGot)
+        return "no sha1sum output";
+    std::string strHash(line, 40);
+    for (char& c : strHash)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return strHash;
+}
+
+// The MDVelmo input laid out by hand: the five blocks at the given offsets, then the size.
+std::string SampleBytes(const std::string& strContent, const std::vector<long long>& offsets) {
+    std::string strSamples;
+    for (long long nOffset : offsets)
+        strSamples += strContent.substr(static_cast<size_t>(nOffset), 5120);
+    return strSamples + std::to_string(strContent.size());
+}
+
+std::vector<long long> g_totals;
+int g_nCallsBeforeCancel = -1;
+
+bool RecordProgress(std::string strPath, long long nHashed) {
+    (void)strPath;
+    g_totals.push_back(nHashed);
+    return g_nCallsBeforeCancel < 0 || static_cast<int>(g_totals.size()) < g_nCallsBeforeCancel;
+}
+
+class FileHashTest : public velmotest::TempHomeTest {
+protected:
+    void SetUp() override {
+        velmotest::TempHomeTest::SetUp();
+        g_totals.clear();
+        g_nCallsBeforeCancel = -1;
+    }
+
+    std::string MakeFile(const std::string& strName, const std::string& strContent) {
+        const std::string strPath = m_strWork + "/" + strName;
+        WriteFile(strPath, strContent);
+        return strPath;
+    }
+
+    std::string Sha1sumOfBytes(const std::string& strContent) {
+        return Sha1sum(MakeFile("expected.bin", strContent));
+    }
+};
+
+// Sizes around the SHA-1 padding boundary, the 8 KiB read steps, the small-file limit of
+// MDVelmo and the larger reads; every case runs on both block paths.
+class FileHashSizeTest : public FileHashTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        FileHashTest::SetUp();
+        if (GetParam() && !SHA1::HardwareAvailable())
+            GTEST_SKIP() << "CPU has no SHA extensions";
+        SHA1::ForcePortable(!GetParam());
+    }
+    void TearDown() override {
+        SHA1::ForcePortable(false);
+        FileHashTest::TearDown();
+    }
+};
+
+TEST_P(FileHashSizeTest, WholeFileAndSmallMDVelmoMatchSha1sum) {
+    const size_t kSizes[] = {0,
+                             1,
+                             55,
+                             56,
+                             63,
+                             64,
+                             65,
+                             8191,
+                             8192,
+                             8193,
+                             25600,
+                             25601,
+                             1 << 20,
+                             (1 << 20) - 1,
+                             (1 << 20) + 1};
+    for (size_t nSize : kSizes) {
+        SCOPED_TRACE(nSize);
+        const std::string strPath =
+            MakeFile("f" + std::to_string(nSize), RandomBytes(nSize, nSize + 1));
+        const std::string strExpected = Sha1sum(strPath);
+        std::string strHash;
+        int nError = 0;
+        ASSERT_TRUE(Utils::GetFileHash(strPath, strHash, nError, nullptr));
+        EXPECT_EQ(strExpected, strHash);
+        EXPECT_EQ(0, nError);
+
+        // The progress path hashes in 8 KiB steps and must reach the same digest.
+        std::string strWithProgress;
+        ASSERT_TRUE(Utils::GetFileHash(strPath, strWithProgress, nError, RecordProgress));
+        EXPECT_EQ(strExpected, strWithProgress);
+
+        if (nSize <= 25600) {
+            std::string strMDVelmo;
+            ASSERT_TRUE(Utils::GetFileMDVelmo(strPath, strMDVelmo, nError));
+            EXPECT_EQ(strExpected, strMDVelmo);
+        }
+    }
+}
+
+TEST_P(FileHashSizeTest, SampledMDVelmoMatchesSha1sumOfTheSamples) {
+    // Offsets worked out apart from the client, with exact x87 extended arithmetic.
+    const struct {
+        size_t nSize;
+        std::vector<long long> offsets;
+    } kCases[] = {
+        {25601, {0, 3328, 9472, 15872, 20481}},
+        {100000, {0, 13000, 36999, 61999, 94880}},
+        {1048575, {0, 136314, 387972, 650116, 1043455}},
+        {1048576, {0, 136314, 387973, 650117, 1043456}},
+        {1048577, {0, 136315, 387973, 650117, 1043457}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.nSize);
+        const std::string strContent = RandomBytes(c.nSize, static_cast<unsigned>(c.nSize));
+        const std::string strPath = MakeFile("big.bin", strContent);
+        const std::string strExpected = Sha1sumOfBytes(SampleBytes(strContent, c.offsets));
+        std::string strMDVelmo;
+        int nError = 0;
+        ASSERT_TRUE(Utils::GetFileMDVelmo(strPath, strMDVelmo, nError)) << nError;
+        EXPECT_EQ(strExpected, strMDVelmo);
+        EXPECT_NE(Sha1sum(strPath), strMDVelmo);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FileHashSizeTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ShaNi" : "Portable";
+                         });
+
+TEST_F(FileHashTest, ProgressSeesEveryStepThenTheSize) {
+    const std::string strPath = MakeFile("p.bin", RandomBytes(20000, 1));
+    std::string strHash;
+    int nError = 0;
+    ASSERT_TRUE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
+    EXPECT_EQ((std::vector<long long>{8192, 16384, 20000}), g_totals);
+
+    // A file that spans several large reads still reports every 8 KiB step, in order.
+    g_totals.clear();
+    const size_t nLarge = 3 * 1024 * 1024 + 100;
+    const std::string strLarge = MakeFile("large.bin", RandomBytes(nLarge, 2));
+    ASSERT_TRUE(Utils::GetFileHash(strLarge, strHash, nError, RecordProgress));
+    EXPECT_EQ(Sha1sum(strLarge), strHash);
+    ASSERT_EQ((nLarge + 8191) / 8192, g_totals.size());
+    for (size_t i = 0; i + 1 < g_totals.size(); ++i)
+        ASSERT_EQ(8192 * static_cast<long long>(i + 1), g_totals[i]);
+    EXPECT_EQ(static_cast<long long>(nLarge), g_totals.back());
+}
+
+TEST_F(FileHashTest, CancelStopsWith1001AndLeavesTheOutputAlone) {
+    for (size_t nSize : {100000u, 4u * 1024 * 1024}) {
+        SCOPED_TRACE(nSize);
+        g_totals.clear();
+        g_nCallsBeforeCancel = 1;
+        const std::string strPath = MakeFile("c.bin", RandomBytes(nSize, 3));
+        std::string strHash = "untouched";
+        int nError = 0;
+        EXPECT_FALSE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
+        EXPECT_EQ(1001, nError);
+        EXPECT_EQ("untouched", strHash);
+        EXPECT_EQ((std::vector<long long>{8192}), g_totals);
+    }
+
+    // Cancelling later, with reads already queued ahead, stops at that step too.
+    g_totals.clear();
+    g_nCallsBeforeCancel = 200;
+    const std::string strPath = MakeFile("c2.bin", RandomBytes(4 * 1024 * 1024, 4));
+    std::string strHash;
+    int nError = 0;
+    EXPECT_FALSE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
+    EXPECT_EQ(1001, nError);
+    EXPECT_EQ(200u, g_totals.size());
+}
+
+TEST_F(FileHashTest, EmptyFileNeverCallsBack) {
+    const std::string strPath = MakeFile("empty", "");
+    std::string strHash, strMDVelmo;
+    int nError = 0;
+    ASSERT_TRUE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
+    EXPECT_EQ(kEmptySha1, strHash);
+    EXPECT_TRUE(g_totals.empty());
+    ASSERT_TRUE(Utils::GetFileMDVelmo(strPath, strMDVelmo, nError));
+    EXPECT_EQ(kEmptySha1, strMDVelmo);
+}
+
+TEST_F(FileHashTest, FilesThatCannotBeReadGiveTheirErrors) {
+    std::string strHash = "untouched";
+    int nError = 0;
+    const std::string strMissing = m_strWork + "/missing";
+    EXPECT_FALSE(Utils::GetFileHash(strMissing, strHash, nError, RecordProgress));
+    EXPECT_EQ(ENOENT, nError);
+    nError = 0;
+    EXPECT_FALSE(Utils::GetFileMDVelmo(strMissing, strHash, nError));
+    EXPECT_EQ(ENOENT, nError);
+    EXPECT_EQ("untouched", strHash);
+    EXPECT_TRUE(g_totals.empty());
+
+    // A directory opens but cannot be read: a read error for SHA-1, and for MDVelmo the
+    // small-file code or a short sample, whichever its reported size leads to.
+    EXPECT_FALSE(Utils::GetFileHash(m_strWork, strHash, nError, nullptr));
+    EXPECT_EQ(1101, nError);
+    struct stat st;
+    ASSERT_EQ(0, stat(m_strWork.c_str(), &st));
+    EXPECT_FALSE(Utils::GetFileMDVelmo(m_strWork, strHash, nError));
+    EXPECT_EQ(st.st_size <= 25600 ? 1106 : 1104, nError);
+    EXPECT_EQ("untouched", strHash);
+}
+
+TEST_F(FileHashTest, UnreadableFileGivesEacces) {
+    const std::string strPath = MakeFile("secret", "data");
+    ASSERT_EQ(0, chmod(strPath.c_str(), 0));
+    if (access(strPath.c_str(), R_OK) == 0)
+        GTEST_SKIP() << "permissions do not apply to this user";
+    std::string strHash = "untouched";
+    int nError = 0;
+    EXPECT_FALSE(Utils::GetFileHash(strPath, strHash, nError, nullptr));
+    EXPECT_EQ(EACCES, nError);
+    nError = 0;
+    EXPECT_FALSE(Utils::GetFileMDVelmo(strPath, strHash, nError));
+    EXPECT_EQ(EACCES, nError);
+    EXPECT_EQ("untouched", strHash);
+}
+
+TEST_F(FileHashTest, SparseFileBeyond4GiBIsSampledAtTheRightOffsets) {
+    const long long nSize = 5LL * 1024 * 1024 * 1024 + 12345;
+    // Worked out apart from the client, with exact x87 extended arithmetic.
+    const long long kOffsets[5] = {0, 697933790, 1986426942, 3328607308, nSize - 5120};
+    const std::string strPath = m_strWork + "/sparse.bin";
+    const int fd = open(strPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    if (ftruncate(fd, nSize) != 0) {
+        close(fd);
+        GTEST_SKIP() << "file system refuses a file of this size";
+    }
+    // Random data around every sample, so a block read even one byte off changes the digest;
+    // everything else stays a hole.
+    for (int i = 0; i < 5; ++i) {
+        const long long nStart = kOffsets[i] >= 4096 ? kOffsets[i] - 4096 : 0;
+        const std::string strNoise = RandomBytes(5120 + 8192, 10 + i);
+        const size_t nLength =
+            static_cast<size_t>(std::min<long long>(strNoise.size(), nSize - nStart));
+        ASSERT_EQ(static_cast<ssize_t>(nLength), pwrite(fd, strNoise.data(), nLength, nStart));
+    }
+    std::string strSamples;
+    for (long long nOffset : kOffsets) {
+        char block[5120];
+        ASSERT_EQ(5120, pread(fd, block, sizeof(block), nOffset));
+        strSamples.append(block, sizeof(block));
+    }
+    close(fd);
+    strSamples += std::to_string(nSize);
+
+    std::string strMDVelmo;
+    int nError = 0;
+    ASSERT_TRUE(Utils::GetFileMDVelmo(strPath, strMDVelmo, nError)) << nError;
+    EXPECT_EQ(Sha1sumOfBytes(strSamples), strMDVelmo);
+}
+
+}  // namespace
