@@ -1,0 +1,296 @@
+// The socket layer against real loopback peers: refusals and bad arguments, the receive buffer's
+// life, peers that close, reset or fall silent, the time-outs, and lookups from many threads.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestHttpServer.h"
+#include "http/sockets/NetTimeouts.h"
+#include "http/sockets/proxy.h"
+
+using _VelmoUpload::CActiveSocket;
+using _VelmoUpload::CProxySocket;
+using _VelmoUpload::NetTimeouts;
+using velmotest::TestHttpServer;
+using Behaviour = velmotest::TestHttpServer::Behaviour;
+using namespace std::chrono;
+
+namespace {
+
+constexpr int32_t kReceiveSize = 5120;
+
+// Every test starts from the default time-outs and leaves them so.
+class SocketTest : public ::testing::Test {
+protected:
+    void SetUp() override { NetTimeouts::Set(0, 0); }
+    void TearDown() override { NetTimeouts::Set(0, 0); }
+
+    static bool Connect(CActiveSocket& socket, uint16_t nPort, const char* pHost = "127.0.0.1") {
+        return socket.Initialize() && socket.Open(pHost, nPort);
+    }
+
+    // Receives until the peer closes or fails; the bytes go to strData, the last result is
+    // returned.
+    static int32_t ReceiveAll(CActiveSocket& socket, std::string& strData) {
+        for (;;) {
+            int32_t n = socket.Receive(kReceiveSize);
+            if (n <= 0)
+                return n;
+            strData.append(reinterpret_cast<const char*>(socket.GetData()), n);
+        }
+    }
+
+    // Sends until the layer reports the broken connection; the first sends after a close may
+    // still be taken by the kernel before the peer's reset comes back.
+    static int32_t SendUntilFailure(CActiveSocket& socket) {
+        const std::string strChunk(1024, 'x');
+        for (int i = 0; i < 200; ++i) {
+            int32_t n =
+                socket.Send(reinterpret_cast<const uint8_t*>(strChunk.data()), strChunk.size());
+            if (n < 0)
+                return n;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return 1;
+    }
+};
+
+TEST_F(SocketTest, OpenRejectsAMissingDescriptorAPortOfZeroAndANullAddress) {
+    TestHttpServer server(Behaviour::Silent());
+
+    CActiveSocket notInitialised;
+    EXPECT_FALSE(notInitialised.Open("127.0.0.1", server.Port()));
+    EXPECT_EQ(_VelmoUpload::SocketInvalidSocket, notInitialised.GetSocketError());
+
+    CActiveSocket socket;
+    ASSERT_TRUE(socket.Initialize());
+    EXPECT_FALSE(socket.Open("127.0.0.1", 0));
+    EXPECT_EQ(_VelmoUpload::SocketInvalidPort, socket.GetSocketError());
+    EXPECT_FALSE(socket.Open(nullptr, server.Port()));
+    EXPECT_EQ(_VelmoUpload::SocketInvalidAddress, socket.GetSocketError());
+    EXPECT_EQ(0, server.Connections()) << "a rejected Open must not connect anywhere";
+}
+
+TEST_F(SocketTest, OpenOfAnUnknownHostFailsWithInvalidAddress) {
+    CActiveSocket socket;
+    ASSERT_TRUE(socket.Initialize());
+    // ".invalid" is reserved never to resolve
+    EXPECT_FALSE(socket.Open("no-such-host.invalid", 80));
+    EXPECT_EQ(_VelmoUpload::SocketInvalidAddress, socket.GetSocketError());
+}
+
+TEST_F(SocketTest, OpenOfAClosedPortIsRefused) {
+    CActiveSocket socket;
+    ASSERT_TRUE(socket.Initialize());
+    EXPECT_FALSE(socket.Open("127.0.0.1", TestHttpServer::UnusedPort()));
+    EXPECT_EQ(_VelmoUpload::SocketConnectionRefused, socket.GetSocketError());
+}
+
+TEST_F(SocketTest, ConnectGivesUpAtTheConnectTimeout) {
+    // A listener with a backlog of 0 that never accepts: once one connection fills its queue,
+    // the kernel drops further handshakes, so the next connect hangs until someone gives up.
+    int nListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(nListen, 0);
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof(addr);
+    ASSERT_EQ(0, bind(nListen, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)));
+    ASSERT_EQ(0, getsockname(nListen, reinterpret_cast<struct sockaddr*>(&addr), &nLen));
+    ASSERT_EQ(0, listen(nListen, 0));
+    std::vector<int> vFillers;
+    for (int i = 0; i < 3; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr));
+        vFillers.push_back(fd);
+    }
+    struct pollfd first = {vFillers[0], POLLOUT, 0};
+    poll(&first, 1, 2000);  // the first filler's handshake completes and takes the queue
+
+    NetTimeouts::Set(500, 0);
+    CActiveSocket victim;
+    ASSERT_TRUE(victim.Initialize());
+    auto start = steady_clock::now();
+    bool bOpened = victim.Open("127.0.0.1", ntohs(addr.sin_port));
+    auto elapsed = steady_clock::now() - start;
+    _VelmoUpload::CSocketError error = victim.GetSocketError();
+    for (int fd : vFillers)
+        close(fd);
+    close(nListen);
+    if (bOpened)
+        GTEST_SKIP() << "this kernel completed a handshake past a full backlog";
+
+    EXPECT_EQ(_VelmoUpload::SocketTimedout, error);
+    EXPECT_LT(elapsed, seconds(10));
+}
+
+TEST_F(SocketTest, ReceiveReturnsTheDataThenZeroOnceThePeerHasClosed) {
+    TestHttpServer server([] {
+        Behaviour b = Behaviour::Reply("hello, socket");
+        b.bReadRequest = false;
+        return b;
+    }());
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    std::string strData;
+    EXPECT_EQ(0, ReceiveAll(socket, strData));
+    EXPECT_EQ("hello, socket", strData);
+    EXPECT_EQ(0, socket.Receive(kReceiveSize)) << "a closed peer keeps reading as closed";
+}
+
+TEST_F(SocketTest, TheReceiveBufferIsReusedAndDroppedWhereItMustBe) {
+    // "one", pause, "two", then silence: two successful receives, then one that times out
+    Behaviour b = Behaviour::Pieces({"one", "two"}, 100, TestHttpServer::End::KeepOpen);
+    b.bReadRequest = false;
+    TestHttpServer server(b);
+    NetTimeouts::Set(0, 300);
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    EXPECT_EQ(nullptr, socket.GetData()) << "no receive yet";
+
+    ASSERT_EQ(3, socket.Receive(kReceiveSize));
+    const uint8_t* pFirst = socket.GetData();
+    ASSERT_NE(nullptr, pFirst);
+    EXPECT_EQ("one", std::string(reinterpret_cast<const char*>(pFirst), 3));
+    ASSERT_EQ(3, socket.Receive(kReceiveSize));
+    EXPECT_EQ(pFirst, socket.GetData()) << "a receive of the same size must reuse the buffer";
+    EXPECT_EQ("two", std::string(reinterpret_cast<const char*>(socket.GetData()), 3));
+
+    EXPECT_EQ(-1, socket.Receive(kReceiveSize));
+    EXPECT_EQ(nullptr, socket.GetData()) << "a failed receive must not leave stale bytes";
+
+    ASSERT_TRUE(socket.Close());
+    EXPECT_EQ(nullptr, socket.GetData());
+    EXPECT_EQ(0, socket.Receive(kReceiveSize)) << "a closed socket receives nothing";
+}
+
+TEST_F(SocketTest, CloseTwiceClosesOnceOnly) {
+    CProxySocket socket;
+    ASSERT_TRUE(socket.Initialize());
+    EXPECT_TRUE(socket.IsSocketValid());
+    EXPECT_TRUE(socket.Close());
+    EXPECT_FALSE(socket.IsSocketValid());
+    EXPECT_FALSE(socket.Close());
+    EXPECT_FALSE(socket.Close());
+}
+
+TEST_F(SocketTest, SendOfNothingReturnsZeroAndSendsNothing) {
+    TestHttpServer server(Behaviour::Reply(""));
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    const uint8_t byte = 'x';
+    EXPECT_EQ(0, socket.Send(nullptr, 10));
+    EXPECT_EQ(0, socket.Send(&byte, 0));
+    socket.Close();
+    EXPECT_EQ(0, socket.Send(&byte, 1)) << "a closed socket sends nothing";
+    ASSERT_TRUE(server.WaitForRequests(1, seconds(10)));
+    EXPECT_EQ("", server.Requests()[0]);
+}
+
+TEST_F(SocketTest, SendCompletesABufferThatAStallingPeerTakesInParts) {
+    // The peer reads in bursts with pauses, so single send calls end at the idle time-out
+    // having taken only part of the buffer; the rest must still follow, in order.
+    std::string strBody;
+    for (int i = 0; strBody.size() < 16 * 1024 * 1024; ++i)
+        strBody += std::to_string(i) + ";";
+    const std::string strHead =
+        "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(strBody.size()) + "\r\n\r\n";
+    Behaviour slowReader = Behaviour::Reply("");
+    slowReader.nReadPauseMs = 50;
+    TestHttpServer server(slowReader);
+    NetTimeouts::Set(0, 2000);
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    const std::string strAll = strHead + strBody;
+    EXPECT_EQ(static_cast<int32_t>(strAll.size()),
+              socket.Send(reinterpret_cast<const uint8_t*>(strAll.data()), strAll.size()));
+    ASSERT_TRUE(server.WaitForRequests(1, seconds(30)));
+    EXPECT_TRUE(server.Requests()[0] == strAll) << "the peer got a different byte stream";
+}
+
+// No SIGPIPE handler is installed here on purpose: a broken-pipe signal would end the test
+// process, which is exactly the failure these tests guard against.
+TEST_F(SocketTest, SendToAPeerThatClosedFailsWithoutSignal) {
+    TestHttpServer server(Behaviour::CloseWithoutReading());
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    std::string strData;
+    EXPECT_EQ(0, ReceiveAll(socket, strData)) << "the peer's close arrives as end of data";
+    EXPECT_EQ(-1, SendUntilFailure(socket));
+}
+
+TEST_F(SocketTest, SendToAPeerThatResetFailsWithoutSignal) {
+    Behaviour b = Behaviour::ResetAfter("partial");
+    b.bReadRequest = false;
+    TestHttpServer server(b);
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    std::string strData;
+    ReceiveAll(socket, strData);  // the part may or may not be read before the reset lands
+    EXPECT_EQ(-1, SendUntilFailure(socket));
+}
+
+TEST_F(SocketTest, SendToAPeerThatStopsReadingFailsAtTheIdleTimeout) {
+    // far more than the kernel buffers on both ends hold, so the send must stall
+    const std::string strBulk(64 * 1024 * 1024, 'z');
+    Behaviour b = Behaviour::Silent();
+    b.bReadRequest = false;
+    TestHttpServer server(b);
+    NetTimeouts::Set(0, 1000);
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    auto start = steady_clock::now();
+    EXPECT_EQ(-1, socket.Send(reinterpret_cast<const uint8_t*>(strBulk.data()), strBulk.size()));
+    EXPECT_LT(steady_clock::now() - start, seconds(10));
+}
+
+TEST_F(SocketTest, ReceiveFromASilentPeerFailsAtTheIdleTimeout) {
+    TestHttpServer server(Behaviour::Silent());
+    NetTimeouts::Set(0, 1000);
+    CActiveSocket socket;
+    ASSERT_TRUE(Connect(socket, server.Port()));
+    auto start = steady_clock::now();
+    EXPECT_EQ(-1, socket.Receive(kReceiveSize));
+    EXPECT_LT(steady_clock::now() - start, seconds(10));
+    EXPECT_EQ(_VelmoUpload::SocketEwouldblock, socket.GetSocketError());
+    EXPECT_EQ(nullptr, socket.GetData());
+}
+
+TEST_F(SocketTest, LookupsFromManyThreadsAtOnceAllSucceed) {
+    TestHttpServer server(Behaviour::CloseWithoutReading());
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 5;
+    std::atomic<int> nReady{0};
+    std::atomic<int> nFailures{0};
+    std::vector<std::thread> vThreads;
+    for (int t = 0; t < kThreads; ++t) {
+        vThreads.emplace_back([&, t] {
+            ++nReady;
+            while (nReady.load() < kThreads)
+                std::this_thread::yield();  // start together
+            for (int i = 0; i < kRounds; ++i) {
+                const char* pHost = (t + i) % 2 == 0 ? "localhost" : "127.0.0.1";
+                CProxySocket socket;
+                if (!socket.Initialize() || !socket.Open(pHost, server.Port()))
+                    ++nFailures;
+            }
+        });
+    }
+    for (std::thread& thread : vThreads)
+        thread.join();
+    EXPECT_EQ(0, nFailures.load());
+}
+
+}  // namespace

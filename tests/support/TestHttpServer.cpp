@@ -1,0 +1,301 @@
+// The scripted test peer: one accept thread and one thread per connection, all of them waiting
+// through poll() on a stop pipe as well, so the destructor never hangs on a silent client.
+#include "TestHttpServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace velmotest {
+
+namespace {
+
+std::string LowerCase(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Content-Length of a request header, 0 when there is none.
+size_t ContentLength(const std::string& strHeader) {
+    std::string strLower = LowerCase(strHeader);
+    std::string::size_type nPos = strLower.find("\r\ncontent-length:");
+    if (nPos == std::string::npos)
+        return 0;
+    return static_cast<size_t>(strtoull(strHeader.c_str() + nPos + 17, nullptr, 10));
+}
+
+int MakeLoopbackSocket() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("socket() failed");
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;  // the kernel picks a free port
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) != 0) {
+        close(fd);
+        throw std::runtime_error("bind() to a loopback port failed");
+    }
+    return fd;
+}
+
+uint16_t BoundPort(int fd) {
+    struct sockaddr_in addr;
+    socklen_t nLen = sizeof(addr);
+    getsockname(fd, reinterpret_cast<struct sockaddr*>(&addr), &nLen);
+    return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+TestHttpServer::Behaviour TestHttpServer::Behaviour::Reply(std::string strBytes) {
+    Behaviour b;
+    b.vPieces.push_back(std::move(strBytes));
+    return b;
+}
+
+TestHttpServer::Behaviour TestHttpServer::Behaviour::KeepAlive(std::string strBytes) {
+    Behaviour b = Reply(std::move(strBytes));
+    b.eEnd = End::KeepOpen;
+    return b;
+}
+
+TestHttpServer::Behaviour TestHttpServer::Behaviour::Pieces(std::vector<std::string> vPieces,
+                                                            int nPauseMs, End eEnd) {
+    Behaviour b;
+    b.vPieces = std::move(vPieces);
+    b.nPauseMs = nPauseMs;
+    b.eEnd = eEnd;
+    return b;
+}
+
+TestHttpServer::Behaviour TestHttpServer::Behaviour::Silent() {
+    Behaviour b;
+    b.eEnd = End::KeepOpen;
+    return b;
+}
+
+TestHttpServer::Behaviour TestHttpServer::Behaviour::ResetAfter(std::string strPart) {
+    Behaviour b = Reply(std::move(strPart));
+    b.eEnd = End::Reset;
+    return b;
+}
+
+TestHttpServer::Behaviour TestHttpServer::Behaviour::CloseWithoutReading() {
+    Behaviour b;
+    b.bReadRequest = false;
+    b.eEnd = End::CloseAtOnce;
+    return b;
+}
+
+TestHttpServer::TestHttpServer(Behaviour behaviour)
+    : TestHttpServer(std::vector<Behaviour>{std::move(behaviour)}) {}
+
+TestHttpServer::TestHttpServer(std::vector<Behaviour> vScript) : m_vScript(std::move(vScript)) {
+    if (m_vScript.empty())
+        m_vScript.push_back(Behaviour::Silent());
+    if (pipe2(m_nStopPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2() failed");
+    m_nListenFd = MakeLoopbackSocket();
+    if (listen(m_nListenFd, 64) != 0)
+        throw std::runtime_error("listen() failed");
+    m_nPort = BoundPort(m_nListenFd);
+    m_acceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+TestHttpServer::~TestHttpServer() {
+    // the pipe is never read, so it stays readable and wakes every poll() for good
+    char c = 'x';
+    ssize_t nIgnored = write(m_nStopPipe[1], &c, 1);
+    (void)nIgnored;
+    m_acceptThread.join();
+    // the accept thread has ended: no handler is added any more
+    for (std::thread& t : m_vHandlers)
+        t.join();
+    close(m_nListenFd);
+    close(m_nStopPipe[0]);
+    close(m_nStopPipe[1]);
+}
+
+std::string TestHttpServer::Url(const std::string& strPath) const {
+    return "http://127.0.0.1:" + std::to_string(m_nPort) + strPath;
+}
+
+std::vector<std::string> TestHttpServer::Requests() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_vRequests;
+}
+
+bool TestHttpServer::WaitForRequests(size_t nCount, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_vRequests.size() >= nCount)
+                return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+int TestHttpServer::Connections() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nConnections;
+}
+
+uint16_t TestHttpServer::UnusedPort() {
+    int fd = MakeLoopbackSocket();
+    uint16_t nPort = BoundPort(fd);
+    close(fd);
+    return nPort;
+}
+
+bool TestHttpServer::WaitFd(int fd, short nEvents, int nTimeoutMs) const {
+    struct pollfd fds[2];
+    fds[0].fd = fd;
+    fds[0].events = nEvents;
+    fds[1].fd = m_nStopPipe[0];
+    fds[1].events = POLLIN;
+    for (;;) {
+        fds[0].revents = fds[1].revents = 0;
+        int n = poll(fds, 2, nTimeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || fds[1].revents != 0)
+            return false;
+        return true;  // ready, or an error/hang-up that the next call reports
+    }
+}
+
+bool TestHttpServer::Pause(int nMs) const {
+    // a pause is a poll of the stop pipe alone: it ends early only when the server stops
+    struct pollfd fd;
+    fd.fd = m_nStopPipe[0];
+    fd.events = POLLIN;
+    fd.revents = 0;
+    return poll(&fd, 1, nMs) == 0;
+}
+
+void TestHttpServer::AcceptLoop() {
+    for (;;) {
+        if (!WaitFd(m_nListenFd, POLLIN, -1))
+            return;
+        int fd = accept4(m_nListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        int nOne = 1;
+        // each piece goes out as its own segment instead of waiting to be coalesced
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof(nOne));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        size_t nIndex = static_cast<size_t>(m_nConnections);
+        const Behaviour& behaviour =
+            m_vScript[nIndex < m_vScript.size() ? nIndex : m_vScript.size() - 1];
+        ++m_nConnections;
+        m_vHandlers.emplace_back([this, fd, &behaviour] { Serve(fd, behaviour); });
+    }
+}
+
+std::string TestHttpServer::ReadRequest(int fd, int nPauseMs) const {
+    std::string strRequest;
+    size_t nWanted = std::string::npos;  // total size, known once the header has ended
+    std::vector<char> buf(256 * 1024);
+    while (strRequest.size() < nWanted) {
+        if (!WaitFd(fd, POLLIN, -1))
+            break;
+        ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            break;
+        strRequest.append(buf.data(), static_cast<size_t>(n));
+        if (nPauseMs > 0 && !Pause(nPauseMs))
+            break;
+        std::string::size_type nEnd = strRequest.find("\r\n\r\n");
+        if (nWanted == std::string::npos && nEnd != std::string::npos)
+            nWanted = nEnd + 4 + ContentLength(strRequest.substr(0, nEnd + 2));
+    }
+    return strRequest;
+}
+
+bool TestHttpServer::SendAll(int fd, const std::string& strBytes) const {
+    size_t nSent = 0;
+    while (nSent < strBytes.size()) {
+        if (!WaitFd(fd, POLLOUT, -1))
+            return false;
+        // MSG_NOSIGNAL: a client that went away must not take the test process down
+        ssize_t n = send(fd, strBytes.data() + nSent, strBytes.size() - nSent, MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n < 0)
+            return false;
+        nSent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void TestHttpServer::Serve(int fd, const Behaviour& behaviour) {
+    std::string strRequest;
+    if (behaviour.bReadRequest) {
+        strRequest = ReadRequest(fd, behaviour.nReadPauseMs);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_vRequests.push_back(strRequest);
+    }
+
+    bool bOk = true;
+    if (behaviour.fnReply) {
+        bOk = SendAll(fd, behaviour.fnReply(strRequest));
+    } else {
+        for (size_t i = 0; bOk && i < behaviour.vPieces.size(); ++i) {
+            if (i > 0 && behaviour.nPauseMs > 0)
+                bOk = Pause(behaviour.nPauseMs);
+            if (bOk)
+                bOk = SendAll(fd, behaviour.vPieces[i]);
+        }
+    }
+
+    switch (behaviour.eEnd) {
+        case End::Close:
+            // Half-close, then drain until the client closes: closing with unread bytes
+            // would turn the FIN into a reset and could cost the client the reply.
+            shutdown(fd, SHUT_WR);
+            for (;;) {
+                if (!WaitFd(fd, POLLIN, -1))
+                    break;
+                char buf[4096];
+                ssize_t n = recv(fd, buf, sizeof(buf), 0);
+                if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                    continue;
+                if (n <= 0)
+                    break;
+            }
+            break;
+        case End::CloseAtOnce:
+            break;
+        case End::KeepOpen:
+            Pause(-1);
+            break;
+        case End::Reset: {
+            struct linger stLinger;
+            stLinger.l_onoff = 1;
+            stLinger.l_linger = 0;
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &stLinger, sizeof(stLinger));
+            break;
+        }
+    }
+    close(fd);
+}
+
+}  // namespace velmotest
