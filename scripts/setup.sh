@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(
     g++ make cmake pkg-config      # the build
     libgtest-dev libgmock-dev      # the tests
+    libcpp-httplib-dev libsqlite3-dev libjsoncpp-dev   # the stand-in service
     openssl coreutils time         # peers and meters for the benchmarks
+    nginx curl                     # the stand-in's upload benchmark peer
 )
 
 missing=()

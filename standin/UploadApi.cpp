@@ -1,0 +1,619 @@
+// Dispatch, check and piece: every verification a real service makes, answered with its status
+// code. Lock order: an upload's own lock first, then the store's.
+#include "UploadApi.h"
+
+#include <cerrno>
+#include <cstring>
+#include <future>
+
+#include "AccountApi.h"
+#include "PieceBody.h"
+#include "ServiceConstants.h"
+#include "ServiceReplies.h"
+#include "Signatures.h"
+#include "utils/Utils.h"
+
+namespace standin {
+
+const std::vector<std::string> kUploadQueryKeys = {"appid",    "appversion", "format",   "ets",
+                                                   "filesize", "userid",     "pickcode", "sig"};
+const std::vector<std::string> kDispatchQueryKeys = {"appid", "appversion", "format", "isp", "sig"};
+const std::vector<std::string> kDispatchBodyKeys = {"userid", "filename", "filesize", "target",
+                                                    "path",   "fileid",   "quickid",  "pickcode"};
+
+namespace {
+
+ApiResult Refuse(int nCode, const Account& account, const std::string& strUserId,
+                 const std::string& strWhy) {
+    return ApiResult{WriteJson(StatusReply(nCode)), account.strName, strUserId,
+                     "refused " + std::to_string(nCode) + ": " + strWhy};
+}
+
+bool IsDecimal(const std::string& s, size_t nMaxLen = 18) {
+    if (s.empty() || s.size() > nMaxLen)
+        return false;
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// Empty, or 40 hexadecimal digits (upper-cased into strOut).
+bool NormalizeDigest(const std::string& strText, std::string& strOut) {
+    strOut.clear();
+    if (strText.empty())
+        return true;
+    if (strText.size() != 40)
+        return false;
+    for (char c : strText) {
+        bool bHex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!bHex)
+            return false;
+        strOut += static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
+    }
+    return true;
+}
+
+// The folder id in the last "/"-separated part of a target ("U_<user>_<folder>").
+bool TargetFolder(const std::string& strTarget, long long nUserId, long long& nFolderId) {
+    std::string::size_type nSlash = strTarget.rfind('/');
+    std::string strLast = nSlash == std::string::npos ? strTarget : strTarget.substr(nSlash + 1);
+    std::string strPrefix = "U_" + std::to_string(nUserId) + "_";
+    if (strLast.compare(0, strPrefix.size(), strPrefix) != 0)
+        return false;
+    std::string strId = strLast.substr(strPrefix.size());
+    if (!IsDecimal(strId))
+        return false;
+    nFolderId = std::stoll(strId);
+    return true;
+}
+
+bool ValidName(const std::string& strName) {
+    if (strName.empty() || strName.size() > 255 || strName == "." || strName == "..")
+        return false;
+    for (char c : strName)
+        if (c == '/' || c == '\0')
+            return false;
+    return true;
+}
+
+// Directory names below the target; empty parts ("a//b", a trailing "/") are skipped.
+bool SplitPath(const std::string& strPath, std::vector<std::string>& vParts) {
+    std::string::size_type nStart = 0;
+    while (nStart <= strPath.size()) {
+        std::string::size_type nEnd = strPath.find('/', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strPath.size();
+        std::string strPart = strPath.substr(nStart, nEnd - nStart);
+        if (!strPart.empty()) {
+            if (!ValidName(strPart))
+                return false;
+            vParts.push_back(strPart);
+        }
+        nStart = nEnd + 1;
+    }
+    return vParts.size() <= 64;
+}
+
+std::string NewPickCode(Records& rec) {
+    for (;;) {
+        std::string strCode = RandomToken(12);
+        if (!rec.PickCodeTaken(strCode))
+            return strCode;
+    }
+}
+
+std::string DispatchReply(ServiceContext& ctx, int nStatus, const std::string& strUploadKey,
+                          long long nEts, const std::string& strTarget,
+                          const std::string& strPickCode) {
+    Json::Value reply(Json::objectValue);
+    reply["status"] = nStatus;
+    reply["statuscode"] = 0;
+    reply["statusmsg"] = "";
+    reply["uploadkey"] = strUploadKey;
+    reply["uploadurl"] = ctx.strPublicUrl;
+    reply["uploadtime"] = static_cast<Json::Int64>(nEts);
+    reply["target"] = strTarget;
+    reply["pickcode"] = strPickCode;
+    return WriteJson(reply);
+}
+
+std::string OffsetReply(long long nOffset) {
+    Json::Value reply(Json::objectValue);
+    reply["status"] = 1;
+    reply["statuscode"] = 0;
+    reply["statusmsg"] = "";
+    reply["offset"] = static_cast<Json::Int64>(nOffset);
+    return WriteJson(reply);
+}
+
+// What a dispatch asks for, read and checked before any record is touched.
+struct DispatchAsk {
+    Account account;
+    std::string strUserId;
+    std::string strFileName;
+    long long nFileSize = 0;
+    std::string strFileId;
+    std::string strQuickId;
+    std::string strPickCode;
+    long long nTargetFolder = 0;
+    std::vector<std::string> vPath;
+};
+
+ApiResult Cancel(ServiceContext& ctx, const DispatchAsk& ask) {
+    if (ask.strPickCode.empty())
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "cancel without a pick code");
+    std::shared_ptr<std::mutex> pLock = ctx.uploadLocks.For(ask.strPickCode);
+    std::lock_guard<std::mutex> lock(*pLock);
+    ApiResult result;
+    ctx.store.Transact([&](Records& rec) {
+        Upload upload;
+        StoredFile file;
+        if (rec.UploadByPickCode(ask.strPickCode, upload) && upload.nUserId == ask.account.nId) {
+            if (!upload.bDone) {
+                rec.DeleteUpload(ask.strPickCode);
+                ctx.files.RemovePartial(ask.strPickCode);
+                ctx.digests.Drop(ask.strPickCode);
+            }
+            result = ApiResult{OffsetReply(0), ask.account.strName, ask.strUserId,
+                               upload.bDone ? "ok: already complete" : "ok: upload dropped"};
+            return true;
+        }
+        if (rec.FileByPickCode(ask.strPickCode, file) && file.nUserId == ask.account.nId) {
+            result = ApiResult{OffsetReply(0), ask.account.strName, ask.strUserId,
+                               "ok: already complete"};
+            return true;
+        }
+        result = Refuse(kUnknownPickCode, ask.account, ask.strUserId, "unknown pick code");
+        return false;
+    });
+    return result;
+}
+
+// Inside the dispatch transaction: finds or creates each directory of the path below the
+// target, and returns the target text of the last one (one "/"-separated part per level).
+bool ResolveFolder(Records& rec, const DispatchAsk& ask, long long& nFolderId,
+                   std::string& strTarget) {
+    Folder folder;
+    if (!rec.FolderById(ask.nTargetFolder, folder) || folder.nUserId != ask.account.nId)
+        return false;
+    nFolderId = folder.nId;
+    strTarget = FolderTarget(ask.account.nId, nFolderId);
+    for (const std::string& strName : ask.vPath) {
+        long long nChild = rec.ChildFolder(ask.account.nId, nFolderId, strName);
+        if (!nChild)
+            nChild = rec.CreateFolder(ask.account.nId, nFolderId, strName);
+        nFolderId = nChild;
+        strTarget += "/" + FolderTarget(ask.account.nId, nFolderId);
+    }
+    return true;
+}
+
+// Content already held under this SHA-1 with the same size (and quick digest, when given).
+bool HeldContent(Records& rec, const std::string& strFileId, const std::string& strQuickId,
+                 long long nSize) {
+    Content content;
+    return !strFileId.empty() && rec.ContentBySha1(strFileId, content) && content.nSize == nSize &&
+           (strQuickId.empty() || content.strQuickId == strQuickId);
+}
+
+ApiResult Dispatch(ServiceContext& ctx, const DispatchAsk& ask, bool bReportFull) {
+    const Policy& policy = ctx.opts.policy;
+    std::shared_ptr<std::mutex> pLock;
+    std::unique_lock<std::mutex> uploadLock;
+    if (!ask.strPickCode.empty()) {
+        pLock = ctx.uploadLocks.For(ask.strPickCode);
+        uploadLock = std::unique_lock<std::mutex>(*pLock);
+    }
+    const std::string& strName = ask.account.strName;
+    ApiResult result;
+    ctx.store.Transact([&](Records& rec) {
+        long long nFolderId = 0;
+        std::string strTarget;
+        if (!ResolveFolder(rec, ask, nFolderId, strTarget)) {
+            result = Refuse(kNoDirectory, ask.account, ask.strUserId, "no such target folder");
+            return false;
+        }
+        long long nUsed = bReportFull ? policy.nQuota : rec.UsedBytes(ask.account.nId);
+        StoredFile file;
+        file.nUserId = ask.account.nId;
+        file.nFolderId = nFolderId;
+        file.strName = ask.strFileName;
+        file.nSize = ask.nFileSize;
+
+        if (!ask.strPickCode.empty()) {
+            Upload upload;
+            if (!rec.UploadByPickCode(ask.strPickCode, upload) ||
+                upload.nUserId != ask.account.nId) {
+                if (rec.FileByPickCode(ask.strPickCode, file) && file.nUserId == ask.account.nId) {
+                    result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, ask.strPickCode),
+                                       strName, ask.strUserId, "rapid: pick code already stored"};
+                    return true;
+                }
+                result = Refuse(kUnknownPickCode, ask.account, ask.strUserId, "unknown pick code");
+                return false;
+            }
+            if (upload.bDone) {
+                result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, ask.strPickCode),
+                                   strName, ask.strUserId, "rapid: upload already complete"};
+                return true;
+            }
+            // A file that changed since its first dispatch starts again under the same pick
+            // code: the client keeps the code it has, so a new one would strand it.
+            bool bChanged = upload.nFileSize != ask.nFileSize ||
+                            (!ask.strFileId.empty() && !upload.strFileId.empty() &&
+                             ask.strFileId != upload.strFileId) ||
+                            (!ask.strQuickId.empty() && !upload.strQuickId.empty() &&
+                             ask.strQuickId != upload.strQuickId);
+            if (bChanged) {
+                if (nUsed - upload.nFileSize + ask.nFileSize > policy.nQuota) {
+                    result = Refuse(kNoSpace, ask.account, ask.strUserId, "quota");
+                    return false;
+                }
+                upload.nOffset = 0;
+                upload.nFileSize = ask.nFileSize;
+                upload.strFileId = ask.strFileId;
+                upload.strQuickId = ask.strQuickId;
+            } else if (bReportFull) {
+                result = Refuse(kNoSpace, ask.account, ask.strUserId, "reported full");
+                return false;
+            }
+            if (upload.strFileId.empty())
+                upload.strFileId = ask.strFileId;
+            if (upload.strQuickId.empty())
+                upload.strQuickId = ask.strQuickId;
+            Content content;
+            if (upload.strFileId.empty() &&
+                rec.ContentByQuickId(upload.strQuickId, upload.nFileSize, content)) {
+                result = Refuse(kNeedSha1, ask.account, ask.strUserId, "quick digest known");
+                return false;
+            }
+            if (HeldContent(rec, upload.strFileId, upload.strQuickId, upload.nFileSize)) {
+                rec.DeleteUpload(upload.strPickCode);
+                ctx.files.RemovePartial(upload.strPickCode);
+                ctx.digests.Drop(upload.strPickCode);
+                file.strSha1 = upload.strFileId;
+                file.strPickCode = upload.strPickCode;
+                rec.InsertFile(file);
+                result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, upload.strPickCode),
+                                   strName, ask.strUserId, "rapid: resumed content now held"};
+                return true;
+            }
+            upload.nFolderId = nFolderId;
+            upload.strFileName = ask.strFileName;
+            upload.nEts = NowSeconds() + kUploadKeySeconds;
+            if (bChanged) {
+                ctx.files.CreatePartial(upload.strPickCode);
+                ctx.digests.Drop(upload.strPickCode);
+            }
+            rec.UpdateUpload(upload);
+            result =
+                ApiResult{DispatchReply(ctx, 1, upload.strUploadKey, upload.nEts, strTarget,
+                                        upload.strPickCode),
+                          strName, ask.strUserId,
+                          "resume " + upload.strPickCode + " at " + std::to_string(upload.nOffset)};
+            return true;
+        }
+
+        Content content;
+        if (ask.strFileId.empty() && rec.ContentByQuickId(ask.strQuickId, ask.nFileSize, content)) {
+            result = Refuse(kNeedSha1, ask.account, ask.strUserId, "quick digest known");
+            return false;
+        }
+        if (HeldContent(rec, ask.strFileId, ask.strQuickId, ask.nFileSize)) {
+            StoredFile same;
+            if (rec.SameFile(nFolderId, ask.strFileName, ask.strFileId, same)) {
+                result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, same.strPickCode),
+                                   strName, ask.strUserId, "rapid: same file already there"};
+                return true;
+            }
+            if (nUsed + ask.nFileSize > policy.nQuota) {
+                result = Refuse(kNoSpace, ask.account, ask.strUserId, "quota");
+                return false;
+            }
+            file.strSha1 = ask.strFileId;
+            file.strPickCode = NewPickCode(rec);
+            rec.InsertFile(file);
+            result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, file.strPickCode), strName,
+                               ask.strUserId, "rapid: content held"};
+            return true;
+        }
+        if (nUsed + ask.nFileSize > policy.nQuota) {
+            result = Refuse(kNoSpace, ask.account, ask.strUserId, "quota");
+            return false;
+        }
+        Upload upload;
+        upload.strPickCode = NewPickCode(rec);
+        upload.nUserId = ask.account.nId;
+        upload.nFolderId = nFolderId;
+        upload.strFileName = ask.strFileName;
+        upload.nFileSize = ask.nFileSize;
+        upload.strFileId = ask.strFileId;
+        upload.strQuickId = ask.strQuickId;
+        upload.strUploadKey = RandomToken(32);
+        upload.nEts = NowSeconds() + kUploadKeySeconds;
+        int nError = ctx.files.CreatePartial(upload.strPickCode);
+        if (nError) {
+            result = Refuse(nError == ENOSPC ? kDiskFull : kInternal, ask.account, ask.strUserId,
+                            std::string("cannot create partial file: ") + strerror(nError));
+            return false;
+        }
+        rec.InsertUpload(upload);
+        result = ApiResult{
+            DispatchReply(ctx, 1, upload.strUploadKey, upload.nEts, strTarget, upload.strPickCode),
+            strName, ask.strUserId, "new upload " + upload.strPickCode};
+        return true;
+    });
+    return result;
+}
+
+// Check and piece share their query; on success the upload it names is in upload.
+bool VerifyUploadQuery(ServiceContext& ctx, const FormFields& query, Account& account,
+                       Upload& upload, ApiResult& refusal) {
+    std::string strUserId = query.Get("userid");
+    std::string strMissing = query.FirstMissing(kUploadQueryKeys);
+    if (!strMissing.empty()) {
+        refusal = Refuse(kBadParameter, account, strUserId, "missing " + strMissing);
+        return false;
+    }
+    if (query.Get("appid") != _VelmoUpload::kAppId || query.Get("format") != "json" ||
+        !IsDecimal(query.Get("ets")) || !IsDecimal(query.Get("filesize"))) {
+        refusal = Refuse(kBadParameter, account, strUserId, "malformed query");
+        return false;
+    }
+    if (!AccountByUserId(ctx, strUserId, account)) {
+        refusal = Refuse(kUnknownUser, account, strUserId, "unknown user");
+        return false;
+    }
+    std::string strPickCode = query.Get("pickcode");
+    bool bFound =
+        ctx.store.Read([&](Records& rec) { return rec.UploadByPickCode(strPickCode, upload); });
+    if (!bFound || upload.nUserId != account.nId) {
+        refusal = Refuse(kUnknownPickCode, account, strUserId, "unknown pick code");
+        return false;
+    }
+    if (!SameDigest(UploadSignature(upload.strUploadKey), query.Get("sig"))) {
+        refusal = Refuse(kBadSignature, account, strUserId, "upload signature");
+        return false;
+    }
+    long long nEts = std::stoll(query.Get("ets"));
+    if (nEts != upload.nEts) {
+        refusal = Refuse(kBadParameter, account, strUserId, "ets is not the dispatched one");
+        return false;
+    }
+    if (NowSeconds() > upload.nEts) {
+        refusal = Refuse(kUploadExpired, account, strUserId, "upload key expired");
+        return false;
+    }
+    if (std::stoll(query.Get("filesize")) != upload.nFileSize) {
+        refusal = Refuse(kBadParameter, account, strUserId, "filesize differs from dispatch");
+        return false;
+    }
+    return true;
+}
+
+// The last piece is in: the whole content must match what the dispatch announced.
+ApiResult FinishUpload(ServiceContext& ctx, const Account& account, const std::string& strUserId,
+                       Upload upload, const RunningDigest* pRunning) {
+    using _VelmoUpload::Utils;
+    std::string strPath = ctx.files.PartialPath(upload.strPickCode);
+    std::string strSha1, strQuickId;
+    int nError = 0;
+    ctx.digests.Drop(upload.strPickCode);
+    if (pRunning && pRunning->nBytes == upload.nFileSize)
+        strSha1 = pRunning->Text();
+    if ((strSha1.empty() && !Utils::GetFileHash(strPath, strSha1, nError, nullptr)) ||
+        !Utils::GetFileMDVelmo(strPath, strQuickId, nError))
+        return Refuse(kInternal, account, strUserId,
+                      "cannot hash the upload: error " + std::to_string(nError));
+    bool bSha1Wrong = !upload.strFileId.empty() && upload.strFileId != strSha1;
+    bool bQuickWrong = !upload.strQuickId.empty() && upload.strQuickId != strQuickId;
+    if (bSha1Wrong || bQuickWrong) {
+        ctx.store.Transact([&](Records& rec) {
+            rec.DeleteUpload(upload.strPickCode);
+            return true;
+        });
+        ctx.files.RemovePartial(upload.strPickCode);
+        return Refuse(kHashMismatch, account, strUserId,
+                      std::string(bSha1Wrong ? "SHA-1" : "MDVelmo") +
+                          " of the content differs; upload discarded");
+    }
+    if (!ctx.files.CommitPartial(upload.strPickCode, strSha1))
+        return Refuse(kDiskFull, account, strUserId, "cannot move content into the store");
+    ctx.store.Transact([&](Records& rec) {
+        Content content;
+        content.strSha1 = strSha1;
+        content.strQuickId = strQuickId;
+        content.nSize = upload.nFileSize;
+        rec.PutContent(content);
+        StoredFile file;
+        file.nUserId = upload.nUserId;
+        file.nFolderId = upload.nFolderId;
+        file.strName = upload.strFileName;
+        file.nSize = upload.nFileSize;
+        file.strSha1 = strSha1;
+        file.strPickCode = upload.strPickCode;
+        rec.InsertFile(file);
+        upload.strFileId = strSha1;
+        upload.strQuickId = strQuickId;
+        upload.nOffset = upload.nFileSize;
+        upload.bDone = true;
+        rec.UpdateUpload(upload);
+        return true;
+    });
+    return ApiResult{OffsetReply(upload.nFileSize), account.strName, strUserId,
+                     "stored " + strSha1 + " " + std::to_string(upload.nFileSize)};
+}
+
+}  // namespace
+
+ApiResult HandleDispatch(ServiceContext& ctx, DispatchUrl url, const FormFields& query,
+                         const FormFields& body, bool bReportFull) {
+    DispatchAsk ask;
+    ask.strUserId = body.Get("userid");
+    std::string strMissing = query.FirstMissing(kDispatchQueryKeys);
+    if (strMissing.empty())
+        strMissing = body.FirstMissing(kDispatchBodyKeys);
+    if (!strMissing.empty())
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "missing " + strMissing);
+    if (query.Get("appid") != _VelmoUpload::kAppId || query.Get("format") != "json" ||
+        !IsDecimal(query.Get("isp"), 9) || query.Get("appversion").empty())
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "malformed query");
+    if (!AccountByUserId(ctx, ask.strUserId, ask.account))
+        return Refuse(kUnknownUser, ask.account, ask.strUserId, "unknown user");
+
+    std::string strTarget = body.Get("target");
+    ask.strPickCode = body.Get("pickcode");
+    std::string strExpected =
+        DispatchSignature(ask.strUserId, ask.account.strUserKey, body.Get("fileid"),
+                          body.Get("quickid"), ask.strPickCode, strTarget);
+    if (!SameDigest(strExpected, query.Get("sig")))
+        return Refuse(kBadSignature, ask.account, ask.strUserId, "dispatch signature");
+    if (url == DispatchUrl::Cancel)
+        return Cancel(ctx, ask);
+
+    ask.strFileName = body.Get("filename");
+    if (!ValidName(ask.strFileName))
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad file name");
+    if (!IsDecimal(body.Get("filesize")) || std::stoll(body.Get("filesize")) <= 0)
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad file size");
+    ask.nFileSize = std::stoll(body.Get("filesize"));
+    if (ask.nFileSize > ctx.opts.policy.nSizeLimit)
+        return Refuse(kTooLarge, ask.account, ask.strUserId, "above the size limit");
+    if (!NormalizeDigest(body.Get("fileid"), ask.strFileId) ||
+        !NormalizeDigest(body.Get("quickid"), ask.strQuickId) ||
+        (ask.strFileId.empty() && ask.strQuickId.empty()))
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad digests");
+    if (strTarget.empty())
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "no target");
+    if (!TargetFolder(strTarget, ask.account.nId, ask.nTargetFolder))
+        return Refuse(kNoDirectory, ask.account, ask.strUserId, "target names no folder");
+    if (!SplitPath(body.Get("path"), ask.vPath))
+        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad path");
+    return Dispatch(ctx, ask, bReportFull);
+}
+
+ApiResult HandleCheck(ServiceContext& ctx, const FormFields& query) {
+    Account account;
+    Upload upload;
+    ApiResult refusal;
+    if (!VerifyUploadQuery(ctx, query, account, upload, refusal))
+        return refusal;
+    return ApiResult{OffsetReply(upload.nOffset), account.strName, query.Get("userid"),
+                     "offset " + std::to_string(upload.nOffset)};
+}
+
+ApiResult HandlePiece(ServiceContext& ctx, const FormFields& query,
+                      const std::string& strContentType, std::shared_ptr<const std::string> pBody,
+                      bool bReportFull) {
+    Account account;
+    Upload upload;
+    ApiResult refusal;
+    if (!VerifyUploadQuery(ctx, query, account, upload, refusal))
+        return refusal;
+    const std::string strUserId = query.Get("userid");
+    std::string strBoundary, strError;
+    PieceBody piece;
+    if (!MultipartBoundary(strContentType, strBoundary))
+        return Refuse(kBadParameter, account, strUserId, "not multipart/form-data");
+    if (!ParsePieceBody(*pBody, strBoundary, piece, strError))
+        return Refuse(kBadParameter, account, strUserId, strError);
+    if (piece.strFileName != upload.strPickCode)
+        return Refuse(kBadParameter, account, strUserId, "file part names another pick code");
+    std::string strFileId, strQuickId;
+    if (!NormalizeDigest(piece.strFileId, strFileId) ||
+        !NormalizeDigest(piece.strQuickId, strQuickId))
+        return Refuse(kBadParameter, account, strUserId, "malformed digest part");
+    long long nStart = 0, nEnd = 0;
+    if (!ParseRange(piece.strRange, nStart, nEnd))
+        return Refuse(kBadParameter, account, strUserId, "malformed ctrange");
+    if (piece.nData == 0)
+        return Refuse(kBadRange, account, strUserId, "empty piece");
+
+    std::shared_ptr<std::mutex> pLock = ctx.uploadLocks.For(upload.strPickCode);
+    std::lock_guard<std::mutex> lock(*pLock);
+    // another request may have moved the upload on while this body was read
+    bool bFound = ctx.store.Read(
+        [&](Records& rec) { return rec.UploadByPickCode(upload.strPickCode, upload); });
+    if (!bFound)
+        return Refuse(kUnknownPickCode, account, strUserId, "upload gone");
+    if ((!upload.strFileId.empty() && !strFileId.empty() && strFileId != upload.strFileId) ||
+        (!upload.strQuickId.empty() && !strQuickId.empty() && strQuickId != upload.strQuickId))
+        return Refuse(kBadParameter, account, strUserId, "digests differ from the dispatch");
+    if (upload.bDone || nStart != upload.nOffset)
+        return Refuse(kBadRange, account, strUserId,
+                      "range starts at " + std::to_string(nStart) + ", upload holds " +
+                          std::to_string(upload.nOffset));
+    if (nEnd - nStart != static_cast<long long>(piece.nData) || nEnd > upload.nFileSize ||
+        piece.nData > static_cast<size_t>(_VelmoUpload::kPieceSize))
+        return Refuse(kBadRange, account, strUserId,
+                      "range " + piece.strRange + " does not fit a piece of " +
+                          std::to_string(piece.nData) + " bytes");
+    if (bReportFull)
+        return Refuse(kNoSpace, account, strUserId, "reported full");
+    if (upload.strFileId.empty())
+        upload.strFileId = strFileId;
+    if (upload.strQuickId.empty())
+        upload.strQuickId = strQuickId;
+
+    bool bLast = nEnd == upload.nFileSize;
+    // The piece's digest is checked on another core while this thread writes. A piece that
+    // fails the check has only been written past the recorded offset, where the next piece
+    // overwrites it.
+    std::future<bool> checking = std::async(std::launch::async, [&piece] {
+        std::string strPieceHash;
+        return _VelmoUpload::Utils::GetHash(reinterpret_cast<const unsigned char*>(piece.pData),
+                                            static_cast<unsigned>(piece.nData), strPieceHash) &&
+               SameDigest(strPieceHash, piece.strHash);
+    });
+    int nError = ctx.files.WritePiece(upload.strPickCode, nStart, piece.pData, piece.nData, bLast);
+    if (!checking.get())
+        return Refuse(kHashMismatch, account, strUserId, "cthash is not the piece's SHA-1");
+    if (nError)
+        return Refuse(nError == ENOSPC ? kDiskFull : kInternal, account, strUserId,
+                      std::string("cannot write: ") + strerror(nError));
+    if (bLast) {
+        RunningDigest running;
+        bool bRunning = ctx.digests.At(upload.strPickCode, nStart, running);
+        if (bRunning) {
+            running.sha1.Input(reinterpret_cast<const unsigned char*>(piece.pData), piece.nData);
+            running.nBytes += static_cast<long long>(piece.nData);
+        }
+        return FinishUpload(ctx, account, strUserId, upload, bRunning ? &running : nullptr);
+    }
+    upload.nOffset = nEnd;
+    ctx.store.Transact([&](Records& rec) {
+        rec.UpdateUpload(upload);
+        return true;
+    });
+    // the whole-file digest takes the piece in while the client sends the next one
+    ctx.digests.Feed(upload.strPickCode, nStart, pBody, piece.pData, piece.nData);
+    return ApiResult{OffsetReply(nEnd), account.strName, strUserId,
+                     "offset " + std::to_string(nEnd)};
+}
+
+void RecoverUploads(ServiceContext& ctx) {
+    std::vector<Upload> vUploads =
+        ctx.store.Read([](Records& rec) { return rec.UnfinishedUploads(); });
+    for (Upload& upload : vUploads) {
+        long long nHeld = ctx.files.PartialSize(upload.strPickCode);
+        if (nHeld == upload.nOffset)
+            continue;
+        if (nHeld < 0) {
+            ctx.files.CreatePartial(upload.strPickCode);
+            upload.nOffset = 0;
+        } else if (nHeld > upload.nOffset) {
+            // bytes written after the last recorded piece; the client sends them again
+            ctx.files.TruncatePartial(upload.strPickCode, upload.nOffset);
+            continue;
+        } else {
+            upload.nOffset = nHeld;
+        }
+        ctx.store.Transact([&](Records& rec) {
+            rec.UpdateUpload(upload);
+            return true;
+        });
+    }
+}
+
+}  // namespace standin

@@ -1,0 +1,201 @@
+// Dispatch: each verification refuses with its status code, rapid upload and the 300 path,
+// remote folders created once and found again, cancel.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "LoggedInTest.h"
+
+namespace standintest {
+namespace {
+
+class StandinDispatchTest : public LoggedInTest {};
+
+TEST_F(StandinDispatchTest, NewUploadAnswersTypedFieldsAndCheckStartsAtZero) {
+    Content content = Make(5000, 1);
+    Reply reply = Client().Dispatch(AskFor(content));
+    ASSERT_EQ(0, reply.StatusCode()) << reply.strBody;
+    const Json::Value& j = reply.json;
+    EXPECT_EQ(1, j["status"].asInt());
+    for (const char* pText : {"statusmsg", "uploadkey", "uploadurl", "target", "pickcode"})
+        EXPECT_TRUE(j[pText].isString()) << pText;
+    for (const char* pNumber : {"status", "statuscode", "uploadtime"})
+        EXPECT_TRUE(j[pNumber].isNumeric()) << pNumber;
+    EXPECT_EQ(StandinUrl(), j["uploadurl"].asString());
+    EXPECT_FALSE(j["pickcode"].asString().empty());
+    Reply check = Client().Check(ServiceClient::TicketOf(reply, AskFor(content)));
+    EXPECT_EQ(0, check.StatusCode()) << check.strBody;
+    EXPECT_TRUE(check.json["offset"].isNumeric());
+    EXPECT_EQ(0, check.json["offset"].asInt64());
+}
+
+TEST_F(StandinDispatchTest, RefusesWithTheStatusCodeOfEachFault) {
+    Content content = Make(5000, 2);
+    FileAsk good = AskFor(content);
+    auto code = [&](const FileAsk& ask, const std::string& strSig = "") {
+        return Client().Dispatch(ask, false, false, strSig).StatusCode();
+    };
+    EXPECT_EQ(400, code(good, std::string(40, 'A')));
+    FileAsk ask = good;
+    ask.nFileSize = kSizeLimit + 1;
+    EXPECT_EQ(411, code(ask));
+    ask = good;
+    ask.strTarget = "U_" + Client().m_strUserId + "_99999";
+    EXPECT_EQ(10014, code(ask));
+    ask = good;
+    ask.strPickCode = "nosuchcode";
+    EXPECT_EQ(412, code(ask));
+    std::vector<FileAsk> vMalformed(4, good);
+    vMalformed[0].strFileId = "XYZ";
+    vMalformed[1].strFileId = vMalformed[1].strQuickId = "";
+    vMalformed[2].strFileName = "";
+    vMalformed[3].strPath = "a/../b";
+    for (const FileAsk& bad : vMalformed)
+        EXPECT_EQ(402, code(bad)) << bad.strFileName << " " << bad.strFileId << " " << bad.strPath;
+
+    ServiceClient stranger = Client();
+    stranger.m_strUserId = "424242";
+    EXPECT_EQ(401, stranger.Dispatch(good).StatusCode());
+    // bob's target is not alice's to upload into
+    ServiceClient bob(StandinPort());
+    ASSERT_TRUE(bob.Login("bob", "builder").json["state"].asBool());
+    ask = good;
+    ask.strTarget = bob.m_strTarget;
+    EXPECT_EQ(10014, code(ask));
+
+    std::string strQuery =
+        std::string("?appid=0&appversion=x&format=json&isp=0&sig=") + std::string(40, 'A');
+    Reply missing = Exchange(StandinPort(), PostRequest(Client().m_strUploadPath + strQuery,
+                                                        "userid=" + Client().m_strUserId));
+    EXPECT_EQ(402, missing.StatusCode());
+    EXPECT_EQ("参数错误", missing.json["statusmsg"].asString());
+}
+
+TEST_F(StandinDispatchTest, RefusesWhatDoesNotFitTheQuotaWhichCountsUnfinishedUploads) {
+    Content big = Make(kSizeLimit - 1, 3);
+    Start(big, "one.bin");
+    Start(big, "two.bin");
+    Reply third = Client().Dispatch(AskFor(big, "three.bin"));
+    EXPECT_EQ(410, third.StatusCode()) << third.strBody;
+    EXPECT_EQ("网盘空间不足", third.json["statusmsg"].asString());
+    Reply space = Exchange(StandinPort(),
+                           GetRequest("/app/user/space?source=x&user_id=" + Client().m_strUserId));
+    EXPECT_EQ(2 * (kSizeLimit - 1), space.json["space"]["byte_size_used"].asInt64());
+}
+
+TEST_F(StandinDispatchTest, HeldContentIsARapidUploadAndQuickDigestAloneAsksForSha1) {
+    Content content = Make(40000, 4);
+    ASSERT_EQ(0, Client().UploadAll(Start(content, "first.bin"), content).StatusCode());
+
+    Reply rapid = Client().Dispatch(AskFor(content, "second.bin"));
+    EXPECT_EQ(0, rapid.StatusCode()) << rapid.strBody;
+    EXPECT_EQ(2, rapid.json["status"].asInt());
+
+    FileAsk quickOnly = AskFor(content, "third.bin");
+    quickOnly.strFileId = "";
+    Reply need = Client().Dispatch(quickOnly);
+    EXPECT_EQ(300, need.StatusCode()) << need.strBody;
+    quickOnly.strFileId = content.strSha1;
+    EXPECT_EQ(2, Client().Dispatch(quickOnly).json["status"].asInt());
+
+    // same size and quick digest under another SHA-1: the quick digest is no proof
+    FileAsk lookalike = AskFor(content, "fourth.bin");
+    lookalike.strFileId = std::string(40, 'B');
+    Reply fresh = Client().Dispatch(lookalike);
+    EXPECT_EQ(1, fresh.json["status"].asInt()) << fresh.strBody;
+
+    std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
+    for (const char* pName : {"first.bin", "second.bin", "third.bin"})
+        EXPECT_NE(std::string::npos, strPage.find(pName)) << pName;
+}
+
+TEST_F(StandinDispatchTest, FolderPathIsCreatedOnceAndFoundAgain) {
+    Content content = Make(3000, 5);
+    FileAsk ask = AskFor(content, "a.txt");
+    ask.strPath = "pics/2012";
+    Reply first = Client().Dispatch(ask);
+    ASSERT_EQ(0, first.StatusCode()) << first.strBody;
+    std::string strTarget = first.json["target"].asString();
+    // one "/"-separated part per level below the account's target; the last names 2012
+    EXPECT_EQ(0u, strTarget.find(Client().m_strTarget + "/"));
+    EXPECT_EQ(2, std::count(strTarget.begin(), strTarget.end(), '/'));
+
+    ask.strFileName = "b.txt";
+    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
+    RestartStandin();
+    Relogin();
+    ask.strFileName = "c.txt";
+    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
+    // the directory's own target takes files straight in
+    ask.strTarget = strTarget.substr(strTarget.rfind('/') + 1);
+    ask.strPath = "";
+    ask.strFileName = "d.txt";
+    EXPECT_EQ(ask.strTarget, Client().Dispatch(ask).json["target"].asString());
+}
+
+TEST_F(StandinDispatchTest, TwoDispatchesNamingTheSameNewDirectoryAtOnceCreateItOnce) {
+    for (int nRound = 0; nRound < 5; ++nRound) {
+        std::string strTargets[8];
+        std::vector<std::thread> vThreads;
+        for (int i = 0; i < 8; ++i) {
+            vThreads.emplace_back([&, i] {
+                Content content = Make(1000 + static_cast<size_t>(i), 100 + nRound * 10 + i);
+                FileAsk ask = AskFor(content, "f" + std::to_string(i));
+                ask.strPath = "race" + std::to_string(nRound) + "/inner";
+                ServiceClient client = Client();
+                strTargets[i] = client.Dispatch(ask).json["target"].asString();
+            });
+        }
+        for (std::thread& t : vThreads)
+            t.join();
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_FALSE(strTargets[i].empty());
+            EXPECT_EQ(strTargets[0], strTargets[i]);
+        }
+    }
+    std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
+    for (int nRound = 0; nRound < 5; ++nRound) {
+        std::string strRow = "/race" + std::to_string(nRound) + "/inner/</td>";
+        size_t nFirst = strPage.find(strRow);
+        EXPECT_NE(std::string::npos, nFirst);
+        EXPECT_EQ(std::string::npos, strPage.find(strRow, nFirst + 1)) << strRow;
+    }
+}
+
+TEST_F(StandinDispatchTest, ValuesArriveRawOrPercentEncoded) {
+    Content content = Make(2000, 6);
+    const std::string strName = "x y&z=w+1%.txt";
+    FileAsk ask = AskFor(content, strName);
+    ask.strPath = "dir one/sub&dir";
+    Reply raw = Client().Dispatch(ask, false);
+    Reply encoded = Client().Dispatch(ask, true);
+    ASSERT_EQ(0, raw.StatusCode()) << raw.strBody;
+    ASSERT_EQ(0, encoded.StatusCode()) << encoded.strBody;
+    EXPECT_EQ(raw.json["target"], encoded.json["target"]);
+    Ticket ticket = ServiceClient::TicketOf(encoded, ask);
+    ASSERT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
+    std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
+    EXPECT_NE(std::string::npos, strPage.find("/dir one/sub&amp;dir/x y&amp;z=w+1%.txt"));
+}
+
+TEST_F(StandinDispatchTest, CancelDropsTheUploadAndResumeKeepsThePickCode) {
+    Content content = Make(2 * 1048576 + 10, 7);
+    Ticket ticket = Start(content);
+    ASSERT_EQ(0, Client().Piece(ticket, content, 0).StatusCode());
+
+    FileAsk resume = AskFor(content);
+    resume.strPickCode = ticket.strPickCode;
+    Reply again = Client().Dispatch(resume);
+    EXPECT_EQ(ticket.strPickCode, again.json["pickcode"].asString());
+    EXPECT_EQ(1048576,
+              Client().Check(ServiceClient::TicketOf(again, resume)).json["offset"].asInt64());
+
+    EXPECT_EQ(400, Client().Dispatch(resume, false, true, std::string(40, 'A')).StatusCode());
+    EXPECT_EQ(0, Client().Dispatch(resume, false, true).StatusCode());
+    EXPECT_EQ(412, Client().Check(ticket).StatusCode());
+    EXPECT_EQ(412, Client().Dispatch(resume, false, true).StatusCode());
+}
+
+}  // namespace
+}  // namespace standintest

@@ -1,0 +1,276 @@
+// Raw requests to the stand-in, shaped as the client's own.
+#include "ServiceClient.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+#include "ServiceConstants.h"
+#include "TestHome.h"
+#include "http/FormText.h"
+#include "utils/Utils.h"
+
+using _VelmoUpload::Utils;
+
+namespace standintest {
+
+namespace {
+
+std::string Sha1(const std::string& s) {
+    std::string strHash;
+    if (s.empty())
+        return strHash;
+    Utils::GetHash(reinterpret_cast<const unsigned char*>(s.data()),
+                   static_cast<unsigned>(s.size()), strHash);
+    return strHash;
+}
+
+std::string Lower(std::string s) {
+    return Utils::StringToLowerCase(s);
+}
+
+std::string Dechunk(const std::string& strBody) {
+    std::string strOut;
+    size_t nPos = 0;
+    while (nPos < strBody.size()) {
+        size_t nEol = strBody.find("\r\n", nPos);
+        if (nEol == std::string::npos)
+            break;
+        size_t nLen = std::stoul(strBody.substr(nPos, nEol - nPos), nullptr, 16);
+        if (nLen == 0)
+            break;
+        strOut += strBody.substr(nEol + 2, nLen);
+        nPos = nEol + 2 + nLen + 2;
+    }
+    return strOut;
+}
+
+}  // namespace
+
+std::string Reply::Header(const std::string& strName) const {
+    std::string strLowerHead = Lower(strHead);
+    std::string strKey = "\r\n" + Lower(strName) + ":";
+    size_t nPos = strLowerHead.find(strKey);
+    if (nPos == std::string::npos)
+        return std::string();
+    size_t nStart = nPos + strKey.size();
+    size_t nEnd = strHead.find("\r\n", nStart);
+    std::string strValue = strHead.substr(nStart, nEnd - nStart);
+    return strValue.substr(strValue.find_first_not_of(' '));
+}
+
+Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs) {
+    Reply reply;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(nPort);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return reply;
+    }
+    size_t nSent = 0;
+    while (nSent < strRequest.size()) {
+        ssize_t n = send(fd, strRequest.data() + nSent, strRequest.size() - nSent, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        nSent += static_cast<size_t>(n);
+    }
+    std::string strRaw;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    for (;;) {
+        int nLeft = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         deadline - std::chrono::steady_clock::now())
+                                         .count());
+        pollfd pfd{fd, POLLIN, 0};
+        if (nLeft <= 0 || poll(&pfd, 1, nLeft) <= 0)
+            break;
+        char buf[65536];
+        ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0) {
+            reply.bServerClosed = n == 0;
+            break;
+        }
+        strRaw.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    size_t nHeadEnd = strRaw.find("\r\n\r\n");
+    if (nHeadEnd == std::string::npos)
+        return reply;
+    reply.strHead = strRaw.substr(0, nHeadEnd + 2);
+    reply.strBody = strRaw.substr(nHeadEnd + 4);
+    reply.nHttpStatus = atoi(reply.strHead.c_str() + reply.strHead.find(' ') + 1);
+    if (Lower(reply.Header("Transfer-Encoding")) == "chunked")
+        reply.strBody = Dechunk(reply.strBody);
+    std::string strLength = reply.Header("Content-Length");
+    reply.bComplete = strLength.empty() || reply.strBody.size() == std::stoul(strLength);
+    Json::CharReaderBuilder builder;
+    std::string strErrors;
+    std::unique_ptr<Json::CharReader> pReader(builder.newCharReader());
+    reply.bJson = pReader->parse(reply.strBody.data(), reply.strBody.data() + reply.strBody.size(),
+                                 &reply.json, &strErrors);
+    return reply;
+}
+
+std::string GetRequest(const std::string& strPath, const std::string& strExtraHeaders) {
+    return "GET " + strPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Velmoupload\r\n" +
+           strExtraHeaders + "\r\n";
+}
+
+std::string PostRequest(const std::string& strPath, const std::string& strBody,
+                        const std::string& strContentType) {
+    return "POST " + strPath +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(strBody.size()) +
+           "\r\nUser-Agent: Velmoupload\r\nContent-Type: " + strContentType + "\r\n\r\n" + strBody;
+}
+
+std::string PathOf(const std::string& strUrl) {
+    size_t nHostStart = strUrl.find("://");
+    size_t nSlash = strUrl.find('/', nHostStart == std::string::npos ? 0 : nHostStart + 3);
+    return nSlash == std::string::npos ? "/" : strUrl.substr(nSlash);
+}
+
+Content MakeContent(const std::string& strScratchDir, size_t nSize, unsigned nSeed) {
+    Content content;
+    std::mt19937 rng(nSeed);
+    content.strData.resize(nSize);
+    for (char& c : content.strData)
+        c = static_cast<char>(rng());
+    content.strSha1 = Sha1(content.strData);
+    std::string strPath = strScratchDir + "/content-" + std::to_string(nSeed);
+    velmotest::WriteFile(strPath, content.strData);
+    int nError = 0;
+    Utils::GetFileMDVelmo(strPath, content.strQuickId, nError);
+    return content;
+}
+
+FileAsk AskFor(const Content& content, const std::string& strFileName) {
+    FileAsk ask;
+    ask.strFileName = strFileName;
+    ask.nFileSize = static_cast<long long>(content.strData.size());
+    ask.strFileId = content.strSha1;
+    ask.strQuickId = content.strQuickId;
+    return ask;
+}
+
+Reply ServiceClient::Login(const std::string& strAccount, const std::string& strPassword,
+                           long long nTimeShift, bool bEncodeAccount) {
+    return LoginSigned(strAccount, Sha1(strPassword), nTimeShift, bEncodeAccount);
+}
+
+Reply ServiceClient::LoginSigned(const std::string& strAccount, const std::string& strPasswordHash,
+                                 long long nTimeShift, bool bEncodeAccount) {
+    std::string strTime = std::to_string(static_cast<long long>(time(nullptr)) + nTimeShift);
+    std::string strSign =
+        Utils::GetMD5(strAccount + Lower(strPasswordHash) + strTime + _VelmoUpload::kLoginSalt);
+    std::string strBody =
+        "account=" + (bEncodeAccount ? _VelmoUpload::UrlEncode(strAccount) : strAccount) +
+        "&_time=" + strTime + "&version=" + _VelmoUpload::kPluginVersion + "&sign=" + strSign;
+    Reply reply = Exchange(m_nPort, PostRequest("/app/clogin", strBody));
+    if (reply.bJson && reply.json.get("state", false).asBool()) {
+        m_strUserId = reply.json["user_id"].asString();
+        m_strUserKey = reply.json["userkey"].asString();
+        m_strTarget = reply.json["target"].asString();
+        m_strUploadPath = PathOf(reply.json["url_upload"].asString());
+        m_strResumePath = PathOf(reply.json["url_resume"].asString());
+        m_strCancelPath = PathOf(reply.json["url_cancel"].asString());
+    }
+    return reply;
+}
+
+Reply ServiceClient::Dispatch(const FileAsk& ask, bool bEncode, bool bCancel,
+                              const std::string& strSig) {
+    std::string strTarget = ask.strTarget.empty() ? m_strTarget : ask.strTarget;
+    std::string strInner = Lower(Sha1(m_strUserId + ask.strFileId + ask.strQuickId +
+                                      ask.strPickCode + strTarget + _VelmoUpload::kAppId));
+    std::string strSign = Sha1(m_strUserKey + strInner + _VelmoUpload::kAppKey);
+    std::string strPath =
+        bCancel ? m_strCancelPath : (ask.strPickCode.empty() ? m_strUploadPath : m_strResumePath);
+    strPath += std::string("?appid=0&appversion=") + _VelmoUpload::kPluginVersion +
+               "&format=json&isp=0&sig=" + (strSig.empty() ? strSign : strSig);
+    auto value = [bEncode](const std::string& s) {
+        return bEncode ? _VelmoUpload::UrlEncode(s) : s;
+    };
+    std::string strBody = "userid=" + value(m_strUserId) + "&filename=" + value(ask.strFileName) +
+                          "&filesize=" + std::to_string(ask.nFileSize) +
+                          "&target=" + value(strTarget) + "&path=" + value(ask.strPath) +
+                          "&fileid=" + value(ask.strFileId) + "&quickid=" + value(ask.strQuickId) +
+                          "&pickcode=" + value(ask.strPickCode);
+    return Exchange(m_nPort, PostRequest(strPath, strBody));
+}
+
+Ticket ServiceClient::TicketOf(const Reply& reply, const FileAsk& ask) {
+    Ticket ticket;
+    ticket.strPickCode = reply.json["pickcode"].asString();
+    ticket.strUploadKey = reply.json["uploadkey"].asString();
+    ticket.nEts = static_cast<long long>(reply.json["uploadtime"].asDouble());
+    ticket.nFileSize = ask.nFileSize;
+    ticket.strFileId = ask.strFileId;
+    ticket.strQuickId = ask.strQuickId;
+    return ticket;
+}
+
+std::string ServiceClient::UploadQuery(const Ticket& ticket, const std::string& strSig) const {
+    std::string strSign = Sha1(_VelmoUpload::kAppKey + ticket.strUploadKey + _VelmoUpload::kAppId);
+    return std::string("?appid=0&appversion=") + _VelmoUpload::kPluginVersion +
+           "&format=json&ets=" + std::to_string(ticket.nEts) +
+           "&filesize=" + std::to_string(ticket.nFileSize) + "&userid=" + m_strUserId +
+           "&pickcode=" + ticket.strPickCode + "&sig=" + (strSig.empty() ? strSign : strSig);
+}
+
+Reply ServiceClient::Check(const Ticket& ticket, const std::string& strSig) {
+    return Exchange(m_nPort, GetRequest("/2.0/check" + UploadQuery(ticket, strSig)));
+}
+
+Reply ServiceClient::Piece(const Ticket& ticket, const Content& content, long long nOffset,
+                           const PieceSpoil& spoil) {
+    const std::string strBoundary = _VelmoUpload::kUploadBoundary;
+    std::string strPiece =
+        content.strData.substr(static_cast<size_t>(nOffset), _VelmoUpload::kPieceSize);
+    auto part = [&](const std::string& strName, const std::string& strValue,
+                    const std::string& strSpoiled) {
+        return "--" + strBoundary + "\r\nContent-Disposition: form-data; name=\"" + strName +
+               "\"\r\n\r\n" + (strSpoiled.empty() ? strValue : strSpoiled) + "\r\n";
+    };
+    std::string strRange = std::to_string(nOffset) + "-" +
+                           std::to_string(nOffset + static_cast<long long>(strPiece.size()));
+    std::string strHead = part("fileid", ticket.strFileId, spoil.strFileId) +
+                          part("quickid", ticket.strQuickId, spoil.strQuickId) +
+                          part("ctrange", strRange, spoil.strRange) +
+                          part("cthash", Sha1(strPiece), spoil.strHash) + "--" + strBoundary +
+                          "\r\nContent-Disposition: form-data; name=\"uploadfile\"; filename=\"" +
+                          (spoil.strFileName.empty() ? ticket.strPickCode : spoil.strFileName) +
+                          "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    std::string strTail = "\r\n--" + strBoundary + "--";
+    std::string strBody = strHead + strPiece + strTail;
+    std::string strRequest = "POST /2.0/bigupload" + UploadQuery(ticket, spoil.strSig) +
+                             " HTTP/1.1\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1\r\n"
+                             "Accept: */*\r\nContent-Length: " +
+                             std::to_string(strBody.size()) +
+                             "\r\nContent-Type: multipart/form-data; boundary=" + strBoundary +
+                             "\r\nUser-Agent: Velmoupload\r\n\r\n" + strBody;
+    return Exchange(m_nPort, strRequest);
+}
+
+Reply ServiceClient::UploadAll(const Ticket& ticket, const Content& content) {
+    Reply reply = Check(ticket);
+    while (reply.StatusCode() == 0) {
+        long long nOffset = static_cast<long long>(reply.json["offset"].asDouble());
+        if (nOffset >= ticket.nFileSize)
+            break;
+        reply = Piece(ticket, content, nOffset);
+    }
+    return reply;
+}
+
+}  // namespace standintest

@@ -1,0 +1,185 @@
+// Starting, restarting and stopping velmo-standin for tests; its first output line gives the
+// port, so every test gets a free one.
+#include "StandinFixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "WaitFor.h"
+
+extern char** environ;
+
+namespace velmotest {
+
+namespace {
+
+long long FileSize(const std::string& strPath) {
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+bool Accepts(uint16_t nPort) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(nPort);
+    bool bOk = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    close(fd);
+    return bOk;
+}
+
+}  // namespace
+
+std::string StandinBinary() {
+    const char* pDir = getenv("VELMO_BIN_DIR");
+    if (pDir && *pDir)
+        return std::string(pDir) + "/velmo-standin";
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    std::string strSelf = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    return strSelf.substr(0, strSelf.rfind('/') + 1) + "velmo-standin";
+}
+
+StandinProcess::~StandinProcess() {
+    Stop();
+}
+
+bool StandinProcess::Start(const std::string& strDataDir, const std::string& strLogPath,
+                           const std::vector<std::string>& vArgs, std::string& strError) {
+    if (Running()) {
+        strError = "already running";
+        return false;
+    }
+    std::vector<std::string> vArgv = {StandinBinary(), "--port", std::to_string(m_nPort), "--data",
+                                      strDataDir};
+    vArgv.insert(vArgv.end(), vArgs.begin(), vArgs.end());
+    std::vector<char*> vPtrs;
+    for (std::string& s : vArgv)
+        vPtrs.push_back(&s[0]);
+    vPtrs.push_back(nullptr);
+
+    long long nLogStart = FileSize(strLogPath);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strLogPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    int nRc = posix_spawn(&m_pid, vArgv[0].c_str(), &actions, nullptr, vPtrs.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (nRc != 0) {
+        m_pid = -1;
+        strError = "cannot start " + vArgv[0] + ": " + strerror(nRc);
+        return false;
+    }
+
+    // The first line it prints is "listening on http://ADDR:PORT".
+    const std::string strMark = "listening on http://";
+    uint16_t nPort = 0;
+    bool bExited = false;
+    waitFor(
+        [&] {
+            int nStatus = 0;
+            if (waitpid(m_pid, &nStatus, WNOHANG) == m_pid) {
+                bExited = true;
+                m_nExitStatus = nStatus;
+                return true;
+            }
+            std::string strLog = ReadFile(strLogPath).substr(static_cast<size_t>(nLogStart));
+            std::string::size_type nPos = strLog.find(strMark);
+            if (nPos == std::string::npos)
+                return false;
+            std::string::size_type nEol = strLog.find('\n', nPos);
+            if (nEol == std::string::npos)
+                return false;
+            std::string strLine = strLog.substr(nPos, nEol - nPos);
+            nPort = static_cast<uint16_t>(atoi(strLine.c_str() + strLine.rfind(':') + 1));
+            return true;
+        },
+        std::chrono::seconds(20));
+    if (bExited) {
+        m_pid = -1;
+        strError = "velmo-standin exited at start: " +
+                   ReadFile(strLogPath).substr(static_cast<size_t>(nLogStart));
+        return false;
+    }
+    if (nPort == 0 || !waitFor([&] { return Accepts(nPort); }, std::chrono::seconds(10))) {
+        Stop(true);
+        strError = "velmo-standin did not start listening";
+        return false;
+    }
+    m_nPort = nPort;
+    return true;
+}
+
+void StandinProcess::Stop(bool bCrash) {
+    if (m_pid <= 0)
+        return;
+    kill(m_pid, bCrash ? SIGKILL : SIGTERM);
+    int nStatus = 0;
+    bool bGone = waitFor([&] { return waitpid(m_pid, &nStatus, WNOHANG) == m_pid; },
+                         std::chrono::seconds(15));
+    if (!bGone) {
+        ADD_FAILURE() << "velmo-standin did not stop on SIGTERM";
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, &nStatus, 0);
+    }
+    m_nExitStatus = nStatus;
+    m_pid = -1;
+}
+
+void StandinFixture::SetUp() {
+    TempHomeTest::SetUp();
+    if (HasFatalFailure())
+        return;
+    m_strStandinData = m_strWork + "/standin-data";
+    m_strStandinLog = m_strWork + "/standin.log";
+    m_vArgs = StandinArgs();
+    std::string strError;
+    ASSERT_TRUE(m_standin.Start(m_strStandinData, m_strStandinLog, m_vArgs, strError)) << strError;
+}
+
+void StandinFixture::TearDown() {
+    m_standin.Stop();
+    TempHomeTest::TearDown();
+}
+
+void StandinFixture::RestartStandin(bool bCrash) {
+    RestartStandin(m_vArgs, bCrash);
+}
+
+void StandinFixture::RestartStandin(const std::vector<std::string>& vArgs, bool bCrash) {
+    m_standin.Stop(bCrash);
+    m_vArgs = vArgs;
+    std::string strError;
+    ASSERT_TRUE(m_standin.Start(m_strStandinData, m_strStandinLog, m_vArgs, strError)) << strError;
+}
+
+std::string StandinFixture::StandinHost() const {
+    return "127.0.0.1:" + std::to_string(StandinPort());
+}
+
+std::string StandinFixture::StandinUrl(const std::string& strPath) const {
+    return "http://" + StandinHost() + strPath;
+}
+
+std::string StandinFixture::StandinLog() const {
+    return ReadFile(m_strStandinLog);
+}
+
+}  // namespace velmotest
