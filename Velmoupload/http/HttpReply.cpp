@@ -38,7 +38,7 @@ std::string Trim(const std::string& s) {
 }
 
 // Status code of the first line, or -1 when it is not an HTTP status line.
-int StatusCode(const std::string& strRaw) {
+int ParseStatusCode(const std::string& strRaw) {
     if (strRaw.compare(0, 5, "HTTP/") != 0)
         return -1;
     std::string::size_type nSpace = strRaw.find(' ');
@@ -59,7 +59,7 @@ bool ParseHead(const std::string& strRaw, Head& head) {
     if (nEnd == std::string::npos)
         return false;
     head.nBodyStart = nEnd + 4;
-    int nCode = StatusCode(strRaw);
+    int nCode = ParseStatusCode(strRaw);
     if (nCode == 204 || nCode == 304 || (nCode >= 100 && nCode < 200))
         head.framing = Framing::Empty;
 
@@ -187,6 +187,18 @@ bool HttpReply::ExtractBody(std::string& strRaw) {
     }
     strRaw.swap(strBody);
     return true;
+}
+
+bool HttpReply::IsCutShort(const std::string& strRaw) {
+    Head head;
+    if (!ParseHead(strRaw, head))
+        return true;
+    return (head.framing == Framing::Length || head.framing == Framing::Chunked) &&
+           !IsComplete(strRaw);
+}
+
+int HttpReply::StatusCode(const std::string& strRaw) {
+    return ParseStatusCode(strRaw);
 }
 
 }  // namespace _VelmoUpload

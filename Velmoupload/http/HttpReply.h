@@ -16,6 +16,14 @@ public:
     // For a "200 OK" reply whose header has ended: the decoded body (chunks joined, size lines
     // removed), true. Anything else, a truncated body included: false, strRaw untouched.
     static bool ExtractBody(std::string& strRaw);
+
+    // True when what arrived before the connection ended is not a whole reply: no end of
+    // header, or a sized or chunked body that stops short. A reply delimited by the close is
+    // whole.
+    static bool IsCutShort(const std::string& strRaw);
+
+    // The status code of the status line, or -1 when there is none.
+    static int StatusCode(const std::string& strRaw);
 };
 
 }  // namespace _VelmoUpload

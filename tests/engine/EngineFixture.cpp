@@ -1,0 +1,259 @@
+// Engine fixture: a stand-in, a logged-in session and a recording progress callback.
+#include "EngineFixture.h"
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "ContentFiles.h"
+#include "WaitFor.h"
+#include "http/QvHttpClient.h"
+#include "utils/Utils.h"
+
+using namespace _VelmoUpload;
+
+namespace enginetest {
+
+namespace {
+
+class FinishObserver : public LoginObserver {
+public:
+    void LoginFinish() override { ++m_nCount; }
+    void LogoutFinish() override {}
+    std::atomic<int> m_nCount{0};
+};
+
+FinishObserver g_observer;
+
+bool IsFinal(int status) {
+    return status == TaskStatusStop || status == TaskStatusError || status == TaskStatusSucceed ||
+           status == TaskStatusCancel;
+}
+
+}  // namespace
+
+void ReportLog::Add(const Report& report) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_reports.push_back(report);
+}
+
+std::vector<Report> ReportLog::All() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_reports;
+}
+
+std::vector<Report> ReportLog::For(const std::string& strPath) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<Report> found;
+    for (const Report& report : m_reports)
+        if (report.strFilePath == strPath)
+            found.push_back(report);
+    return found;
+}
+
+Report ReportLog::Last(const std::string& strPath) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto it = m_reports.rbegin(); it != m_reports.rend(); ++it)
+        if (it->strFilePath == strPath)
+            return *it;
+    Report none;
+    none.status = -1;
+    return none;
+}
+
+std::vector<Report> ReportLog::Running(const std::string& strPath, size_t nFrom) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<Report> found;
+    for (size_t i = nFrom; i < m_reports.size(); ++i)
+        if (m_reports[i].strFilePath == strPath &&
+            (m_reports[i].status == TaskStatusHash || m_reports[i].status == TaskStatusUpload))
+            found.push_back(m_reports[i]);
+    return found;
+}
+
+int ReportLog::Count(const std::string& strPath, int status) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    int nCount = 0;
+    for (const Report& report : m_reports)
+        nCount += report.strFilePath == strPath && report.status == status ? 1 : 0;
+    return nCount;
+}
+
+size_t ReportLog::Size() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_reports.size();
+}
+
+void ReportLog::Clear() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_reports.clear();
+}
+
+std::vector<std::string> EngineTest::StandinArgs() const {
+    return {"--user",  "alice:wonderland", "--user",       "bob:builder",
+            "--quota", "200000000",        "--size-limit", "100000000"};
+}
+
+void EngineTest::SetUp() {
+    StandinFixture::SetUp();
+    if (HasFatalFailure())
+        return;
+    LoginManager::AddObserver(&g_observer);
+    LoginManager::SetApiHost(StandinHost());
+    // the engine's settings are process-wide: every test starts from the defaults
+    UploadManager::SetMaxUploadCount(1);
+}
+
+void EngineTest::TearDown() {
+    UploadManager::UnInitialize();
+    LoginManager::Logout();
+    // upload threads of this test end on their own once stopped; give them the moment
+    velmotest::waitFor([] { return UploadManager::GetRunningCount() <= 0; },
+                       std::chrono::seconds(10));
+    LoginManager::RemoveObserver(&g_observer);
+    LoginManager::SetApiHost(std::string());
+    UploadManager::SetMaxUploadCount(1);
+    StandinFixture::TearDown();
+}
+
+bool EngineTest::Login(const std::string& strAccount, const std::string& strPwd) {
+    int nBefore = g_observer.m_nCount;
+    if (!LoginManager::Login(strAccount, strPwd, true, false))
+        return false;
+    if (!velmotest::waitFor([&] { return g_observer.m_nCount > nBefore; },
+                            std::chrono::seconds(30)))
+        return false;
+    if (!LoginManager::IsLogin())
+        return false;
+    UploadManager::Initialize(&EngineTest::OnProgress, this);
+    return true;
+}
+
+std::string EngineTest::MakeFile(const std::string& strName, long long nSize, unsigned nSeed) {
+    std::string strPath = m_strWork + "/" + strName;
+    Utils::CreateDir(Utils::GetParentDir(strPath));
+    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    std::mt19937 rng(nSeed);
+    std::string block(65536, '\0');
+    for (long long nLeft = nSize; nLeft > 0;) {
+        size_t n = static_cast<size_t>(std::min<long long>(nLeft, 65536));
+        for (size_t i = 0; i < n; ++i)
+            block[i] = static_cast<char>(rng());
+        out.write(block.data(), static_cast<std::streamsize>(n));
+        nLeft -= static_cast<long long>(n);
+    }
+    return strPath;
+}
+
+bool EngineTest::WaitForStatus(const std::string& strPath, int status,
+                               std::chrono::milliseconds timeout) {
+    return velmotest::waitFor(
+        [&] {
+            int nLast = m_reports.Last(strPath).status;
+            return nLast == status;
+        },
+        timeout);
+}
+
+bool EngineTest::WaitForCount(const std::string& strPath, int status, int nCount,
+                              std::chrono::milliseconds timeout) {
+    return velmotest::waitFor([&] { return m_reports.Count(strPath, status) >= nCount; }, timeout);
+}
+
+bool EngineTest::WaitForIdle(std::chrono::milliseconds timeout) {
+    return velmotest::waitFor(
+        [] { return UploadManager::GetTaskCount() == 0 && UploadManager::GetRunningCount() <= 0; },
+        timeout);
+}
+
+std::string EngineTest::StoredContent(const std::string& strSha1) {
+    standin::ContentFiles files;
+    files.Open(StandinDataDir());
+    std::string strPath = files.ContentPath(strSha1);
+    return Utils::IsExist(strPath) ? strPath : std::string();
+}
+
+bool EngineTest::StartFile(const std::string& strPath) {
+    return UploadManager::StartTask(strPath, LoginManager::GetTarget(), ISPTypeAuto, "", "", true);
+}
+
+void EngineTest::Fault(const std::string& strParams) {
+    QvHttpClient client;
+    std::string strResponse;
+    ASSERT_TRUE(client.Post(StandinUrl("/_standin/fault"), strParams, strResponse))
+        << strParams << ": " << strResponse;
+}
+
+void EngineTest::ClearFaults() {
+    QvHttpClient client;
+    std::string strResponse;
+    ASSERT_TRUE(client.Post(StandinUrl("/_standin/reset"), "all=0", strResponse)) << strResponse;
+}
+
+std::vector<std::string> EngineTest::LogLines(const std::string& strText) const {
+    std::vector<std::string> lines;
+    std::istringstream in(StandinLog());
+    for (std::string strLine; std::getline(in, strLine);)
+        if (strLine.find(strText) != std::string::npos)
+            lines.push_back(strLine);
+    return lines;
+}
+
+bool EngineTest::WaitForLog(const std::string& strText, size_t nCount,
+                            std::chrono::milliseconds timeout) const {
+    return velmotest::waitFor([&] { return LogLines(strText).size() >= nCount; }, timeout);
+}
+
+long long EngineTest::LastPieceOffset() const {
+    std::vector<std::string> lines = LogLines("POST /2.0/bigupload");
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        std::string::size_type nPos = it->rfind(" offset ");
+        if (nPos != std::string::npos)
+            return atoll(it->c_str() + nPos + 8);
+    }
+    return -1;
+}
+
+void EngineTest::OnProgress(std::string strFileName, std::string strFilePath, int64_t nFileSize,
+                            int64_t nUploadSize, int nSpeed, int tLeftTime, int status,
+                            double fHashPercent, int nErrorCode, std::string strErrorMsg,
+                            std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
+                            void* data) {
+    Report report;
+    report.strFileName = strFileName;
+    report.strFilePath = strFilePath;
+    report.nFileSize = nFileSize;
+    report.nUploadSize = nUploadSize;
+    report.nSpeed = nSpeed;
+    report.tLeftTime = tLeftTime;
+    report.status = status;
+    report.fHashPercent = fHashPercent;
+    report.nErrorCode = nErrorCode;
+    report.strErrorMsg = strErrorMsg;
+    report.strPickCode = strPickCode;
+    report.bIsFolder = bIsFolder;
+    report.strTaskInfo = strTaskInfo;
+    static_cast<EngineTest*>(data)->m_reports.Add(report);
+    (void)IsFinal;
+}
+
+std::vector<std::string> ProxiedEngineTest::StandinArgs() const {
+    std::vector<std::string> vArgs = EngineTest::StandinArgs();
+    vArgs.push_back("--public-url");
+    vArgs.push_back(m_proxy.Url());
+    return vArgs;
+}
+
+void ProxiedEngineTest::SetUp() {
+    EngineTest::SetUp();
+    m_proxy.SetUpstream(StandinPort());
+}
+
+std::string FileSha1(const std::string& strPath) {
+    std::string strHash;
+    int nErrorCode = 0;
+    Utils::GetFileHash(strPath, strHash, nErrorCode, nullptr);
+    return strHash;
+}
+
+}  // namespace enginetest

@@ -1,0 +1,187 @@
+// The recording gateway: each connection's request is read whole by TestHttpServer, relayed to
+// the stand-in on a fresh connection, and its reply (or the scripted one) handed back.
+#include "RecordingProxy.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace enginetest {
+
+namespace {
+
+bool StartsWith(const std::string& strText, const std::string& strStart) {
+    return strText.compare(0, strStart.size(), strStart) == 0;
+}
+
+// The value of a plain form part: the text after its disposition line, up to CR LF.
+std::string PartValue(const std::string& strBody, const std::string& strName) {
+    const std::string strMark = "name=\"" + strName + "\"\r\n\r\n";
+    std::string::size_type nPos = strBody.find(strMark);
+    if (nPos == std::string::npos)
+        return "<missing>";
+    nPos += strMark.size();
+    return strBody.substr(nPos, strBody.find("\r\n", nPos) - nPos);
+}
+
+// Whether the whole body arrived: a client that stops in the middle of a piece closes its
+// connection early, and passed on, the cut request would hold the stand-in waiting for the rest
+// (and keep it from shutting down).
+bool IsComplete(const std::string& strRequest) {
+    std::string::size_type nHeadEnd = strRequest.find("\r\n\r\n");
+    if (nHeadEnd == std::string::npos)
+        return false;
+    std::string strHead = strRequest.substr(0, nHeadEnd + 2);
+    for (char& c : strHead)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    std::string::size_type nLength = strHead.find("\r\ncontent-length:");
+    unsigned long long nBody =
+        nLength == std::string::npos ? 0 : strtoull(strHead.c_str() + nLength + 17, nullptr, 10);
+    return strRequest.size() - (nHeadEnd + 4) >= nBody;
+}
+
+}  // namespace
+
+PieceRequest ParsePieceRequest(const std::string& strRaw) {
+    PieceRequest piece;
+    std::string::size_type nHeadEnd = strRaw.find("\r\n\r\n");
+    if (nHeadEnd == std::string::npos)
+        return piece;
+    const std::string strHead = strRaw.substr(0, nHeadEnd + 2);
+    const std::string strBody = strRaw.substr(nHeadEnd + 4);
+    piece.nBodyLength = strBody.size();
+    std::string::size_type nLength = strHead.find("\r\nContent-Length: ");
+    if (nLength != std::string::npos)
+        piece.nContentLength = atoll(strHead.c_str() + nLength + 18);
+    std::string::size_type nBoundary = strHead.find("boundary=");
+    if (nBoundary == std::string::npos)
+        return piece;
+    nBoundary += 9;
+    const std::string strBoundary =
+        strHead.substr(nBoundary, strHead.find("\r\n", nBoundary) - nBoundary);
+
+    piece.strFileId = PartValue(strBody, "fileid");
+    piece.strQuickId = PartValue(strBody, "quickid");
+    piece.strRange = PartValue(strBody, "ctrange");
+    piece.strHash = PartValue(strBody, "cthash");
+    const std::string strFileMark = "name=\"uploadfile\"; filename=\"";
+    std::string::size_type nFile = strBody.find(strFileMark);
+    const std::string strDataMark = "Content-Type: application/octet-stream\r\n\r\n";
+    std::string::size_type nData = strBody.find(strDataMark);
+    const std::string strTail = "\r\n--" + strBoundary + "--";
+    if (nFile == std::string::npos || nData == std::string::npos ||
+        strBody.size() < nData + strDataMark.size() + strTail.size() ||
+        strBody.compare(strBody.size() - strTail.size(), strTail.size(), strTail) != 0)
+        return piece;
+    nFile += strFileMark.size();
+    piece.strFileName = strBody.substr(nFile, strBody.find('"', nFile) - nFile);
+    nData += strDataMark.size();
+    piece.strData = strBody.substr(nData, strBody.size() - strTail.size() - nData);
+    piece.bParsed = true;
+    return piece;
+}
+
+RecordingProxy::RecordingProxy() {
+    velmotest::TestHttpServer::Behaviour behaviour;
+    behaviour.fnReply = [this](const std::string& strRequest) { return Handle(strRequest); };
+    m_pServer.reset(new velmotest::TestHttpServer(behaviour));
+}
+
+RecordingProxy::~RecordingProxy() {
+    m_pServer.reset();
+}
+
+std::string RecordingProxy::Url() const {
+    return "http://127.0.0.1:" + std::to_string(m_pServer->Port());
+}
+
+std::vector<std::string> RecordingProxy::Requests(const std::string& strStart) const {
+    std::vector<std::string> found;
+    for (const std::string& strRequest : m_pServer->Requests())
+        if (StartsWith(strRequest, strStart))
+            found.push_back(strRequest);
+    return found;
+}
+
+void RecordingProxy::AnswerInstead(const std::string& strStart, int nIndex,
+                                   const std::string& strReply, bool bForward) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_vRules.push_back(Rule{strStart, nIndex, strReply, bForward});
+}
+
+std::string RecordingProxy::Handle(const std::string& strRequest) {
+    const Rule* pRule = nullptr;
+    Rule rule;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_vSeen.push_back(strRequest.substr(0, strRequest.find("\r\n")));
+        for (const Rule& candidate : m_vRules) {
+            if (!StartsWith(strRequest, candidate.strStart))
+                continue;
+            int nSeen = 0;
+            for (const std::string& strLine : m_vSeen)
+                nSeen += StartsWith(strLine, candidate.strStart) ? 1 : 0;
+            if (nSeen - 1 == candidate.nIndex) {
+                rule = candidate;
+                pRule = &rule;
+                break;
+            }
+        }
+    }
+    if (!pRule)
+        return Forward(strRequest);
+    if (pRule->bForward)
+        Forward(strRequest);
+    return pRule->strReply;
+}
+
+std::string RecordingProxy::Forward(const std::string& strRequest) const {
+    uint16_t nPort = m_nUpstream;
+    if (nPort == 0 || !IsComplete(strRequest))
+        return std::string();
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::string();
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(nPort);
+    std::string strReply;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+        bool bSent = true;
+        for (size_t nSent = 0; bSent && nSent < strRequest.size();) {
+            ssize_t n =
+                send(fd, strRequest.data() + nSent, strRequest.size() - nSent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            bSent = n > 0;
+            if (bSent)
+                nSent += static_cast<size_t>(n);
+        }
+        // the stand-in closes every connection after its reply, which ends the read
+        char buf[16384];
+        while (bSent) {
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, 30000) <= 0)
+                break;
+            ssize_t n = recv(fd, buf, sizeof(buf), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            strReply.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    return strReply;
+}
+
+}  // namespace enginetest
