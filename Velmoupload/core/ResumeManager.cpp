@@ -1,0 +1,422 @@
+// The resume store: records change in memory at once and reach "<user id>_upload.ini" through
+// one save thread per open store, at most once a second, plus a last write when it closes.
+#include "core/ResumeManager.h"
+
+#include <pthread.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+#include "Velmoupload.h"
+#include "core/FolderManager.h"
+#include "core/LoginManager.h"
+#include "utils/Thread.h"
+#include "utils/Utils.h"
+
+namespace _VelmoUpload {
+
+bool ResumeManager::m_bInit = false;
+bool ResumeManager::m_bUpdate = false;
+QvIniFile ResumeManager::m_iniFile;
+std::string ResumeManager::m_strResumePath;
+Event& ResumeManager::m_hEvent = *new Event;
+Mutex ResumeManager::m_mutex;
+
+namespace {
+
+const char kResumeSuffix[] = "_upload.ini";
+// The name the save thread carries in the process's thread list (at most 15 characters).
+const char kSaveThreadName[] = "velmo-resume";
+
+const char kKeyFileId[] = "fileid";
+const char kKeyQuickId[] = "quickid";
+const char kKeyPickCode[] = "pickcode";
+const char kKeyFolderPath[] = "folderpath";
+const char kKeyFolderTarget[] = "foldertarget";
+const char kKeyTarget[] = "target";
+const char kKeyFileSize[] = "filesize";
+const char kKeyUploadSize[] = "uploadsize";
+const char kKeyIsp[] = "isp";
+
+// What ties a save thread to the one open store it was started for. A thread that finds the
+// generation moved on ends, so a close followed by a quick reopen never leaves two threads
+// writing. Allocated once and never freed: a thread may still wait on it while the process
+// runs its static destructors.
+struct SaveThreadSync {
+    // Serialises opening, closing and each write of a save thread, so a close never runs
+    // while a pass is between clearing the dirty flag and writing.
+    std::mutex lifeLock;
+    std::mutex wakeLock;
+    std::condition_variable wake;
+    // Changed only with both locks held, so either lock is enough to read it.
+    unsigned long nGeneration = 0;
+};
+
+SaveThreadSync& Sync() {
+    static SaveThreadSync* pSync = new SaveThreadSync;
+    return *pSync;
+}
+
+struct SaveThreadParams {
+    unsigned long nGeneration;
+};
+
+void BumpGeneration(SaveThreadSync& sync, unsigned long* pNewGeneration) {
+    {
+        std::lock_guard<std::mutex> wakeLock(sync.wakeLock);
+        ++sync.nGeneration;
+        if (pNewGeneration)
+            *pNewGeneration = sync.nGeneration;
+    }
+    sync.wake.notify_all();
+}
+
+// A file repeated under the same header (a hand-edited file) holds one record, not two.
+std::vector<std::string> UniqueSections(QvIniFile& iniFile) {
+    std::list<std::string> sections;
+    iniFile.GetSections(sections);
+    std::vector<std::string> unique;
+    unique.reserve(sections.size());
+    std::unordered_set<std::string> seen;
+    for (std::string& strSection : sections) {
+        if (seen.insert(strSection).second)
+            unique.push_back(std::move(strSection));
+    }
+    return unique;
+}
+
+// All nine keys or nothing: a record with a key missing was cut short and cannot be trusted.
+bool ReadCompleteRecord(QvIniFile& iniFile, const std::string& strSection, TaskInfo& task) {
+    std::string strValue;
+    if (!iniFile.GetValue(strSection, kKeyFileId, task.strFileHash) ||
+        !iniFile.GetValue(strSection, kKeyQuickId, task.strFileMDVelmo) ||
+        !iniFile.GetValue(strSection, kKeyPickCode, task.strPickCode) ||
+        !iniFile.GetValue(strSection, kKeyFolderPath, task.strFolderPath) ||
+        !iniFile.GetValue(strSection, kKeyFolderTarget, task.strFolderTarget) ||
+        !iniFile.GetValue(strSection, kKeyTarget, task.strTarget))
+        return false;
+    if (!iniFile.GetValue(strSection, kKeyFileSize, strValue))
+        return false;
+    task.nFileSize = Utils::StringS2I(strValue);
+    if (!iniFile.GetValue(strSection, kKeyUploadSize, strValue))
+        return false;
+    task.nUploadSize = Utils::StringS2I(strValue);
+    if (!iniFile.GetValue(strSection, kKeyIsp, strValue))
+        return false;
+    task.ispType = static_cast<ISPType>(Utils::StringS2I(strValue));
+    task.strFilePath = strSection;
+    return true;
+}
+
+bool HasCompleteRecord(QvIniFile& iniFile, const std::string& strSection) {
+    TaskInfo task;
+    return ReadCompleteRecord(iniFile, strSection, task);
+}
+
+// A number that is present and not empty replaces the field; anything else leaves it.
+template <typename Number>
+void ReadNumber(QvIniFile& iniFile, const std::string& strSection, const char* pKey,
+                Number& nField) {
+    std::string strValue;
+    if (iniFile.GetValue(strSection, pKey, strValue) && !strValue.empty())
+        nField = static_cast<Number>(Utils::StringS2I(strValue));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- open and close
+
+bool ResumeManager::Initialize() {
+    SaveThreadSync& sync = Sync();
+    std::lock_guard<std::mutex> lifeLock(sync.lifeLock);
+    {
+        MutexLocker locker(m_mutex);
+        if (m_bInit)
+            return false;
+    }
+
+    std::string strFolder;
+    if (!Utils::GetConfigFolder(strFolder))
+        return false;
+    Utils::CreateDir(strFolder);
+    const std::string strPath = strFolder + LoginManager::GetUserId() + kResumeSuffix;
+    Utils::OutputDebugStringEx("RESUME PATH: " + strPath);
+    m_iniFile.SetIniPath(strPath);
+
+    // Any thread of an earlier open sees the new generation and ends.
+    unsigned long nGeneration = 0;
+    BumpGeneration(sync, &nGeneration);
+
+    // save thread: start
+    SaveThreadParams* pParams = new SaveThreadParams{nGeneration};
+    if (!StartDetachedThread(&ResumeManager::_SaveResumeThread, pParams)) {
+        delete pParams;
+        m_iniFile.SetIniPath(std::string());
+        return false;
+    }
+
+    MutexLocker locker(m_mutex);
+    m_strResumePath = strPath;
+    m_bInit = true;
+    return true;
+}
+
+void ResumeManager::UnInitialize() {
+    SaveThreadSync& sync = Sync();
+    std::lock_guard<std::mutex> lifeLock(sync.lifeLock);
+    bool bDirty = false;
+    {
+        // Update and Remove hold m_mutex for their whole change, so from here on none is
+        // half done and none starts.
+        MutexLocker locker(m_mutex);
+        bDirty = m_bInit && m_bUpdate;
+        m_bInit = false;
+        m_bUpdate = false;
+        m_strResumePath.clear();
+    }
+    // save thread: end (it wakes, sees the new generation and returns)
+    BumpGeneration(sync, nullptr);
+
+    // Changes of the last second (a stop just before logout or quit) would otherwise be lost.
+    if (bDirty)
+        _Save();
+    m_hEvent.Set();
+    m_iniFile.SetIniPath(std::string());
+    m_iniFile.Clear();
+}
+
+// ---------------------------------------------------------------- announcing the stored tasks
+
+bool ResumeManager::Load() {
+    std::vector<std::unique_ptr<TaskInfo>> tasks;
+    {
+        MutexLocker locker(m_mutex);
+        if (!m_bInit)
+            return false;
+        // a missing or unreadable file leaves the store empty: nothing to announce
+        m_iniFile.Load();
+        for (const std::string& strSection : UniqueSections(m_iniFile)) {
+            std::unique_ptr<TaskInfo> pTask(new TaskInfo);
+            if (ReadCompleteRecord(m_iniFile, strSection, *pTask))
+                tasks.push_back(std::move(pTask));
+        }
+    }
+
+    // Announced without m_mutex: the reports take the upload manager's and the folder
+    // manager's locks, and those may call back into this store.
+    std::map<std::string, PFolderTaskInfo> folders;
+    std::vector<PFolderTaskInfo> unowned;
+    for (std::unique_ptr<TaskInfo>& pTask : tasks) {
+        if (pTask->strFolderPath.empty()) {
+            // shown as stopped only; StartTask finds the record again with GetResumeInfo
+            UploadManager::UpdateTaskStatus(pTask.get(), TaskStatusStop, true);
+            continue;
+        }
+        PFolderTaskInfo& pFolder = folders[pTask->strFolderPath];
+        if (!pFolder) {
+            pFolder = new FolderTaskInfo;
+            pFolder->strFolderPath = pTask->strFolderPath;
+            pFolder->strTarget = pTask->strFolderTarget;
+            UploadManager::UpdateFolderStatus(pFolder, TaskStatusStop);
+            // a folder already registered keeps its own record; this one only reports
+            if (!FolderManager::AddTask(pFolder))
+                unowned.push_back(pFolder);
+        }
+        pFolder->Lock();
+        pFolder->nTotalSize += pTask->nFileSize;
+        pFolder->nUploadSize += pTask->nUploadSize;
+        pFolder->fileList.push_back(pTask->strFilePath);
+        ++pFolder->nFileCount;
+        pFolder->Unlock();
+        // the file's directory is known from now on, its remote folder not yet
+        FolderManager::UpdateTarget(pTask->strFolderPath, Utils::GetParentDir(pTask->strFilePath),
+                                    std::string());
+    }
+    // the map's order: ascending folder path
+    for (auto& folder : folders)
+        UploadManager::UpdateFolderStatus(folder.second, TaskStatusStop);
+    for (PFolderTaskInfo pFolder : unowned)
+        delete pFolder;
+    return true;
+}
+
+// ---------------------------------------------------------------- changes
+
+bool ResumeManager::Save() {
+    {
+        MutexLocker locker(m_mutex);
+        if (!m_bInit)
+            return false;
+    }
+    m_hEvent.Set();
+    return true;
+}
+
+bool ResumeManager::Update(TaskInfo* pTaskInfo, bool bSave) {
+    if (!pTaskInfo)
+        return false;
+    // A snapshot under the task's lock, taken before m_mutex: the upload thread changes the
+    // pick code and the byte count under that lock while others may call this.
+    pTaskInfo->Lock();
+    const std::string strFilePath = pTaskInfo->strFilePath;
+    const std::string strFolderPath = pTaskInfo->strFolderPath;
+    const std::string strFolderTarget = pTaskInfo->strFolderTarget;
+    const std::string strFileHash = pTaskInfo->strFileHash;
+    const std::string strFileMDVelmo = pTaskInfo->strFileMDVelmo;
+    const std::string strPickCode = pTaskInfo->strPickCode;
+    // a folder's files get their remote folder from the folder logic on every run
+    const std::string strTarget = strFolderPath.empty() ? pTaskInfo->strTarget : std::string();
+    const long long nFileSize = pTaskInfo->nFileSize;
+    const long long nUploadSize = pTaskInfo->nUploadSize;
+    const uint32_t nIsp = static_cast<uint32_t>(pTaskInfo->ispType);
+    pTaskInfo->Unlock();
+    if (strFilePath.empty())
+        return false;
+
+    {
+        MutexLocker locker(m_mutex);
+        if (!m_bInit)
+            return false;
+        m_iniFile.Update(strFilePath, kKeyFileId, strFileHash);
+        m_iniFile.Update(strFilePath, kKeyQuickId, strFileMDVelmo);
+        m_iniFile.Update(strFilePath, kKeyPickCode, strPickCode);
+        m_iniFile.Update(strFilePath, kKeyFolderPath, strFolderPath);
+        m_iniFile.Update(strFilePath, kKeyFolderTarget, strFolderTarget);
+        m_iniFile.Update(strFilePath, kKeyTarget, strTarget);
+        m_iniFile.Update(strFilePath, kKeyFileSize, Utils::StringI2S(nFileSize));
+        m_iniFile.Update(strFilePath, kKeyUploadSize, Utils::StringI2S(nUploadSize));
+        m_iniFile.Update(strFilePath, kKeyIsp, Utils::StringI2S(nIsp));
+        m_bUpdate = true;
+    }
+    if (bSave)
+        m_hEvent.Set();
+    return true;
+}
+
+bool ResumeManager::Remove(const std::string& strFilePath, bool bSave) {
+    {
+        MutexLocker locker(m_mutex);
+        if (!m_bInit)
+            return false;
+        m_iniFile.RemoveSection(strFilePath);
+        // also for a path without a record: cheaper than asking first, and harmless
+        m_bUpdate = true;
+    }
+    if (bSave)
+        m_hEvent.Set();
+    return true;
+}
+
+// ---------------------------------------------------------------- reading records
+
+bool ResumeManager::GetResumeInfo(const std::string& strFilePath, ResumeInfo& resumeInfo) {
+    // under m_mutex, so a record is never seen half way through an Update
+    MutexLocker locker(m_mutex);
+    if (!m_bInit)
+        return false;
+    std::string strFileHash;
+    if (!m_iniFile.GetValue(strFilePath, kKeyFileId, strFileHash))
+        return false;
+    resumeInfo.strFileHash = strFileHash;
+    m_iniFile.GetValue(strFilePath, kKeyQuickId, resumeInfo.strFileMDVelmo);
+    m_iniFile.GetValue(strFilePath, kKeyPickCode, resumeInfo.strPickCode);
+    m_iniFile.GetValue(strFilePath, kKeyFolderPath, resumeInfo.strFolderPath);
+    m_iniFile.GetValue(strFilePath, kKeyFolderTarget, resumeInfo.strFolderTarget);
+    m_iniFile.GetValue(strFilePath, kKeyTarget, resumeInfo.strTarget);
+    ReadNumber(m_iniFile, strFilePath, kKeyFileSize, resumeInfo.nFileSize);
+    ReadNumber(m_iniFile, strFilePath, kKeyUploadSize, resumeInfo.nUploadSize);
+    ReadNumber(m_iniFile, strFilePath, kKeyIsp, resumeInfo.ispType);
+    return true;
+}
+
+bool ResumeManager::GetFolderResumeInfo(const std::string& strFolderPath, long long& nTotalSize,
+                                        long long& nUploadSize, std::string& strFolderTarget,
+                                        std::vector<std::string>& fileList) {
+    MutexLocker locker(m_mutex);
+    if (!m_bInit)
+        return false;
+    const std::vector<std::string> sections = UniqueSections(m_iniFile);
+    if (sections.empty())
+        return false;
+    std::string strValue;
+    for (const std::string& strSection : sections) {
+        if (!m_iniFile.GetValue(strSection, kKeyFolderPath, strValue) || strValue != strFolderPath)
+            continue;
+        if (strFolderTarget.empty())
+            m_iniFile.GetValue(strSection, kKeyFolderTarget, strFolderTarget);
+        if (m_iniFile.GetValue(strSection, kKeyFileSize, strValue))
+            nTotalSize += Utils::StringS2I(strValue);
+        if (m_iniFile.GetValue(strSection, kKeyUploadSize, strValue))
+            nUploadSize += Utils::StringS2I(strValue);
+        fileList.push_back(strSection);
+    }
+    return true;
+}
+
+bool ResumeManager::GetResumePaths(std::vector<std::string>& filePaths) {
+    MutexLocker locker(m_mutex);
+    if (!m_bInit)
+        return false;
+    filePaths.clear();
+    for (const std::string& strSection : UniqueSections(m_iniFile)) {
+        // the same records Load announces, so the headless client lists what the window shows
+        if (HasCompleteRecord(m_iniFile, strSection))
+            filePaths.push_back(strSection);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- writing the file
+
+bool ResumeManager::_Save() {
+    return m_iniFile.Save();
+}
+
+void* ResumeManager::_SaveResumeThread(void* pArguments) {
+    std::unique_ptr<SaveThreadParams> pParams(static_cast<SaveThreadParams*>(pArguments));
+    const unsigned long nGeneration = pParams->nGeneration;
+    pthread_setname_np(pthread_self(), kSaveThreadName);
+    Utils::OutputDebugStringEx("resume save thread: start");
+
+    SaveThreadSync& sync = Sync();
+    auto nextPass = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (;;) {
+        {
+            // woken early only when the store closes or reopens
+            std::unique_lock<std::mutex> wakeLock(sync.wakeLock);
+            if (sync.wake.wait_until(wakeLock, nextPass,
+                                     [&] { return sync.nGeneration != nGeneration; }))
+                break;
+        }
+        if (!LoginManager::IsLogin())
+            break;
+        // measured from the start of a pass, so a slow write never brings two passes closer
+        nextPass = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+
+        std::lock_guard<std::mutex> lifeLock(sync.lifeLock);
+        if (sync.nGeneration != nGeneration)
+            break;
+        bool bDirty = false;
+        {
+            MutexLocker locker(m_mutex);
+            // cleared before the write: a change made during it is written on the next pass
+            bDirty = m_bUpdate;
+            m_bUpdate = false;
+        }
+        // a failed write is not retried until the next change
+        if (bDirty)
+            _Save();
+    }
+
+    // save thread: end
+    Utils::OutputDebugStringEx("resume save thread: end");
+    return nullptr;
+}
+
+}  // namespace _VelmoUpload
