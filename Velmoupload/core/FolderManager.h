@@ -1,0 +1,96 @@
+// Folder uploads: the registry of folder tasks, the worker that turns a folder into file
+// tasks, and which remote folder each local directory goes to (created lazily, one directory
+// at a time, by the first file that needs it).
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "TaskModel.h"
+#include "utils/mutex.h"
+
+namespace _VelmoUpload {
+
+typedef std::map<std::string, PFolderTaskInfo> FolderTaskDict;
+
+class FolderManager {
+public:
+    // Starts the upload of a local folder into strTarget, or restarts a known one.
+    static bool AddTask(const std::string& strFolderPath, const std::string& strTarget,
+                        ISPType ispType, bool bAuto);
+    // Registers a record made elsewhere (the resume store's load); the registry owns it then.
+    static bool AddTask(PFolderTaskInfo pFolderTaskInfo);
+    // The registered record or null. Only for a quick look: a caller that keeps using the
+    // record holds a FolderRef instead.
+    static PFolderTaskInfo GetTask(const std::string& strFolderPath);
+    // Unregisters and destroys the record; a record still held through a FolderRef is
+    // destroyed when the last one lets go.
+    static bool DelTask(PFolderTaskInfo pFolderTaskInfo);
+    static bool DelAllTask();
+    static bool LoadUnfinishTask(const std::string& strFolderPath, ErrorList& errorList);
+
+    // Where a file of directory strChildFolderPath goes: on true with a non-empty strTarget,
+    // that target and the relative path strFolderName of directories to create with it; with
+    // an empty strTarget the file waits. False: the folder or directory is unknown.
+    static bool GetFolderAndTarget(const std::string& strFolderPath,
+                                   const std::string& strChildFolderPath,
+                                   std::string& strFolderName, std::string& strTarget);
+    static bool UpdateTarget(const std::string& strFolderPath,
+                             const std::string& strChildFolderPath, const std::string& strTarget);
+    static bool UpdateTargetHandleStatus(const std::string& strFolderPath,
+                                         const std::string& strChildFolderPath);
+
+    static void* _AddTaskThread(void* pArguments);
+    static bool _IsParentFolderReady(PFolderTaskInfo pFolderTaskInfo,
+                                     const std::string& strChildFolderPath);
+
+private:
+    friend class FolderRef;
+    static PFolderTaskInfo _Acquire(const std::string& strFolderPath);
+    static void _Release(PFolderTaskInfo pFolderTaskInfo);
+    // Destroys the record now, or when its last holder lets go; call with m_mutex held.
+    static void _Retire(PFolderTaskInfo pFolderTaskInfo);
+
+    // Whether a worker of session nSession may still change anything; call with m_mutex held.
+    static bool _IsCurrentSession(unsigned long nSession) { return nSession == m_nSession; }
+
+    static FolderTaskDict m_folderTaskDict;
+    // guards m_folderTaskDict, m_holders, m_retired, m_listing, m_nSession and m_workerSession
+    static Mutex m_mutex;
+    // held while one folder's file tasks are handed to the upload manager
+    static Mutex m_folderMutex;
+    // how many FolderRefs hold each record
+    static std::map<PFolderTaskInfo, int> m_holders;
+    // unregistered records that are still held
+    static std::set<PFolderTaskInfo> m_retired;
+    // records whose worker is still listing them and handing their files over
+    static std::set<PFolderTaskInfo> m_listing;
+    // counts the sessions: DelAllTask, at logout, ends one (also changed under m_folderMutex)
+    static unsigned long m_nSession;
+    // the session in which each worker was asked for, until the worker takes it
+    static std::map<PFolderTaskParams, unsigned long> m_workerSession;
+};
+
+// Holds a registered folder record alive while a thread works with it (dispatch pass, upload
+// thread, stop-folder thread), even if the folder is cancelled or the user logs out meanwhile.
+class FolderRef {
+public:
+    explicit FolderRef(const std::string& strFolderPath)
+        : m_pFolder(FolderManager::_Acquire(strFolderPath)) {}
+    ~FolderRef() {
+        if (m_pFolder)
+            FolderManager::_Release(m_pFolder);
+    }
+    FolderRef(const FolderRef&) = delete;
+    FolderRef& operator=(const FolderRef&) = delete;
+
+    PFolderTaskInfo get() const { return m_pFolder; }
+    PFolderTaskInfo operator->() const { return m_pFolder; }
+    explicit operator bool() const { return m_pFolder != nullptr; }
+
+private:
+    PFolderTaskInfo m_pFolder;
+};
+
+}  // namespace _VelmoUpload

@@ -1,0 +1,209 @@
+// Folder test fixture: the stand-in's records as a tree, local trees, dispatch requests and the
+// resume file, so each test states what the service and the disk must hold afterwards.
+#include "FolderFixture.h"
+
+#include <dirent.h>
+#include <ftw.h>
+
+#include <fstream>
+
+#include <list>
+
+#include "FormFields.h"
+#include "Records.h"
+#include "SqliteDb.h"
+#include "WaitFor.h"
+#include "core/ResumeManager.h"
+#include "ini/QvIniFile.h"
+#include "utils/Utils.h"
+
+using namespace _VelmoUpload;
+
+namespace foldertest {
+
+const char kEmptyFolderGbk[] = "\xBF\xD5\xCE\xC4\xBC\xFE\xBC\xD0\xB2\xBB\xC4\xDC\xC9\xCF\xB4\xAB";
+const char kListFailedGbk[] =
+    "\xBB\xF1\xC8\xA1\xCE\xC4\xBC\xFE\xBC\xD0\xC1\xD0\xB1\xED\xCA\xA7\xB0\xDC";
+const char kNotRegularGbk[] =
+    "\xB2\xBB\xCA\xC7\xC6\xD5\xCD\xA8\xCE\xC4\xBC\xFE\xA3\xAC\xCE\xDE\xB7\xA8\xC9\xCF\xB4\xAB";
+
+namespace {
+
+// nftw has no user argument: the walk in progress, one at a time
+std::string g_strWalkBase;
+std::map<std::string, std::string>* g_pWalkFiles = nullptr;
+
+int AddLocalFile(const char* pPath, const struct stat*, int nType, struct FTW*) {
+    if (nType == FTW_F)
+        (*g_pWalkFiles)[std::string(pPath).substr(g_strWalkBase.size() + 1)] =
+            enginetest::FileSha1(pPath);
+    return 0;
+}
+
+std::string Body(const std::string& strRequest) {
+    std::string::size_type nPos = strRequest.find("\r\n\r\n");
+    return nPos == std::string::npos ? std::string() : strRequest.substr(nPos + 4);
+}
+
+}  // namespace
+
+int ThreadsNamed(const std::string& strName) {
+    int nCount = 0;
+    DIR* pDir = opendir("/proc/self/task");
+    if (!pDir)
+        return -1;
+    while (dirent* pEntry = readdir(pDir)) {
+        if (pEntry->d_name[0] == '.')
+            continue;
+        std::ifstream in(std::string("/proc/self/task/") + pEntry->d_name + "/comm");
+        std::string strComm;
+        std::getline(in, strComm);
+        nCount += strComm == strName ? 1 : 0;
+    }
+    closedir(pDir);
+    return nCount;
+}
+
+std::map<std::string, std::string> FolderTest::LocalTree(const std::string& strFolder) const {
+    std::map<std::string, std::string> files;
+    g_strWalkBase = Utils::GetParentDir(strFolder);
+    g_pWalkFiles = &files;
+    nftw(strFolder.c_str(), AddLocalFile, 16, FTW_PHYS);
+    g_pWalkFiles = nullptr;
+    return files;
+}
+
+RemoteTree FolderTest::Remote(const std::string& strAccount) {
+    RemoteTree tree;
+    standin::SqliteDb db;
+    db.Open(StandinDataDir() + "/standin.db");
+    standin::Records records(db);
+    standin::Account account;
+    if (!records.AccountByName(strAccount, account)) {
+        ADD_FAILURE() << "no account " << strAccount;
+        return tree;
+    }
+    std::map<long long, standin::Folder> folders;
+    for (const standin::Folder& folder : records.FoldersOf(account.nId))
+        folders[folder.nId] = folder;
+    // a folder's path: its names up to the root, which itself has none
+    auto pathOf = [&](long long nId) {
+        std::string strPath;
+        while (nId != account.nRootFolder && folders.count(nId)) {
+            strPath = folders[nId].strName + (strPath.empty() ? "" : "/" + strPath);
+            nId = folders[nId].nParentId;
+        }
+        return strPath;
+    };
+    for (const auto& entry : folders) {
+        const std::string strTarget =
+            "U_" + std::to_string(account.nId) + "_" + std::to_string(entry.first);
+        const std::string strPath = pathOf(entry.first);
+        tree.pathOfTarget[strTarget] = strPath;
+        if (entry.first == account.nRootFolder)
+            continue;
+        tree.folders.insert(strPath);
+        tree.targetOf[strPath] = strTarget;
+    }
+    for (const standin::StoredFile& file : records.FilesOf(account.nId)) {
+        std::string strDir = pathOf(file.nFolderId);
+        std::string strPath = strDir.empty() ? file.strName : strDir + "/" + file.strName;
+        tree.files[strPath] = file.strSha1;
+        ++tree.fileRecords[strPath];
+    }
+    return tree;
+}
+
+std::vector<Dispatch> FolderTest::Dispatches() const {
+    static const std::vector<std::string> kBodyKeys = {
+        "userid", "filename", "filesize", "target", "path", "fileid", "quickid", "pickcode"};
+    std::vector<Dispatch> dispatches;
+    for (const std::string& strRequest : m_proxy.Requests("POST /files/")) {
+        Dispatch dispatch;
+        const std::string::size_type nKind = std::string("POST /files/").size();
+        dispatch.strKind = strRequest.substr(nKind, strRequest.find_first_of("? ", nKind) - nKind);
+        standin::FormFields body = standin::FormFields::Parse(Body(strRequest), kBodyKeys);
+        dispatch.strFileName = body.Get("filename");
+        dispatch.strTarget = body.Get("target");
+        dispatch.strPath = body.Get("path");
+        dispatch.strPickCode = body.Get("pickcode");
+        dispatches.push_back(dispatch);
+    }
+    return dispatches;
+}
+
+std::vector<Dispatch> FolderTest::DispatchesOf(const std::string& strFileName) const {
+    std::vector<Dispatch> found;
+    for (const Dispatch& dispatch : Dispatches())
+        if (dispatch.strFileName == strFileName)
+            found.push_back(dispatch);
+    return found;
+}
+
+std::string FolderTest::ResumeFile() const {
+    std::string strFolder;
+    Utils::GetConfigFolder(strFolder);
+    return strFolder + LoginManager::GetUserId() + "_upload.ini";
+}
+
+std::vector<std::string> FolderTest::ResumeSections(const std::string& strFile) {
+    QvIniFile ini;
+    std::list<std::string> sections;
+    if (Utils::IsExist(strFile) && ini.Load(strFile))
+        ini.GetSections(sections);
+    return std::vector<std::string>(sections.begin(), sections.end());
+}
+
+bool FolderTest::WaitForResumeFile(const std::string& strFile, std::set<std::string> expected) {
+    return velmotest::waitFor(
+        [&] {
+            std::vector<std::string> sections = ResumeSections(strFile);
+            return std::set<std::string>(sections.begin(), sections.end()) == expected &&
+                   sections.size() == expected.size();
+        },
+        std::chrono::seconds(10));
+}
+
+void FolderTest::Logout() {
+    UploadManager::UnInitialize();
+    LoginManager::Logout();
+}
+
+void FolderTest::RememberFolder(const std::string& strFolder,
+                                const std::vector<std::string>& files) {
+    for (const std::string& strPath : files) {
+        TaskInfo task;
+        task.strFolderPath = strFolder;
+        task.strFolderTarget = LoginManager::GetTarget();
+        task.strFilePath = strPath;
+        long long nSize = 0;
+        ASSERT_TRUE(Utils::GetFileSize(strPath, nSize)) << strPath;
+        task.nFileSize = nSize;
+        ASSERT_TRUE(ResumeManager::Update(&task, false));
+    }
+    // a restart of the program with the login remembered: the store is written and read again
+    UploadManager::UnInitialize();
+    UploadManager::Initialize(&EngineTest::OnProgress, this);
+    ASSERT_TRUE(WaitForFolder(strFolder, TaskStatusStop));
+}
+
+std::vector<enginetest::Report> FolderTest::FolderReports(const std::string& strFolder) const {
+    std::vector<enginetest::Report> reports;
+    for (const enginetest::Report& report : m_reports.For(strFolder))
+        if (report.bIsFolder)
+            reports.push_back(report);
+    return reports;
+}
+
+std::string FolderTest::Describe(const std::string& strPrefix) const {
+    std::string strText;
+    for (const enginetest::Report& report : m_reports.All())
+        if (report.strFilePath.compare(0, strPrefix.size(), strPrefix) == 0)
+            strText += "\n" + report.strFilePath + (report.bIsFolder ? " (folder)" : "") +
+                       " status " + std::to_string(report.status) + " code " +
+                       std::to_string(report.nErrorCode) + " " +
+                       std::to_string(report.nUploadSize) + "/" + std::to_string(report.nFileSize);
+    return strText;
+}
+
+}  // namespace foldertest

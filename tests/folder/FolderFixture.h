@@ -1,0 +1,72 @@
+// Folder uploads against the stand-in: local trees, the remote tree read from the stand-in's
+// records, the dispatch requests seen by the recording gateway, and the resume file on disk.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "EngineFixture.h"
+
+namespace foldertest {
+
+// Files and folders of one account, paths relative to the account's root ("pics/2012/x.jpg").
+struct RemoteTree {
+    std::map<std::string, std::string> files;         // path -> SHA-1
+    std::map<std::string, int> fileRecords;           // path -> how many file records it has
+    std::set<std::string> folders;                    // every folder below the root
+    std::map<std::string, std::string> pathOfTarget;  // "U_<user>_<folder>" -> folder path
+    std::map<std::string, std::string> targetOf;      // folder path -> "U_<user>_<folder>"
+};
+
+// One dispatch request (upload, resume or cancel) as the client sent it.
+struct Dispatch {
+    std::string strKind;  // "upload", "resume" or "cancel"
+    std::string strFileName, strTarget, strPath, strPickCode;
+};
+
+class FolderTest : public enginetest::ProxiedEngineTest {
+protected:
+    // Files of the local folder, paths relative to the folder's parent, as on the service.
+    std::map<std::string, std::string> LocalTree(const std::string& strFolder) const;
+    RemoteTree Remote(const std::string& strAccount = "alice");
+    std::vector<Dispatch> Dispatches() const;
+    // The dispatch requests that named a file of that name, in the order they were sent.
+    std::vector<Dispatch> DispatchesOf(const std::string& strFileName) const;
+
+    // Where the engine keeps the logged-in user's resume file.
+    std::string ResumeFile() const;
+    // The sections of a resume file on disk (empty when it does not exist).
+    static std::vector<std::string> ResumeSections(const std::string& strFile);
+    // Waits until the file on disk holds exactly these sections, in any order.
+    bool WaitForResumeFile(const std::string& strFile, std::set<std::string> expected);
+
+    // Ends the engine and the session, as a logout from the window does.
+    void Logout();
+
+    // Makes a folder known from an earlier session, its files remembered in this order: the
+    // order in which a start queues them, so the dispatch order is fixed.
+    void RememberFolder(const std::string& strFolder, const std::vector<std::string>& files);
+
+    // Waits until the folder's last report has this status.
+    bool WaitForFolder(const std::string& strFolder, int status,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+        return WaitForStatus(strFolder, status, timeout);
+    }
+    // Folder reports of that path, in order.
+    std::vector<enginetest::Report> FolderReports(const std::string& strFolder) const;
+    // Every report so far, one a line, for failure messages.
+    std::string Describe(const std::string& strPrefix = std::string()) const;
+    std::string FolderPath(const std::string& strName) const { return m_strWork + "/" + strName; }
+};
+
+// Threads of this process that carry the given name.
+int ThreadsNamed(const std::string& strName);
+
+// "空文件夹不能上传", "获取文件夹列表失败" and "不是普通文件，无法上传" in GBK.
+extern const char kEmptyFolderGbk[];
+extern const char kListFailedGbk[];
+extern const char kNotRegularGbk[];
+
+}  // namespace foldertest
