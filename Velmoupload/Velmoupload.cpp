@@ -243,7 +243,8 @@ bool UploadManager::StartTask(const std::string& strFilePath, const std::string&
         if (bNew)
             ResumeManager::Update(pTaskInfo, true);
         MutexLocker lock(m_mutex);
-        if (!m_taskInfoDict.count(strFilePath) && StatusOf(pTaskInfo) == TaskStatusInit) {
+        if (m_bInit && !m_taskInfoDict.count(strFilePath) &&
+            StatusOf(pTaskInfo) == TaskStatusInit) {
             m_taskInfoList.push_back(pTaskInfo);
             m_taskInfoDict[strFilePath] = pTaskInfo;
             m_nTotalSize += pTaskInfo->nFileSize;
@@ -268,8 +269,9 @@ bool UploadManager::AddTask(PTaskInfo pTaskInfo) {
     if (!pTaskInfo || StatusOf(pTaskInfo) != TaskStatusInit)
         return false;
     {
+        // a folder handed over just as the user logs out must not leave tasks behind
         MutexLocker lock(m_mutex);
-        if (m_taskInfoDict.count(pTaskInfo->strFilePath))
+        if (!m_bInit || m_taskInfoDict.count(pTaskInfo->strFilePath))
             return false;
     }
     int nErrorCode = 0;
@@ -286,7 +288,7 @@ bool UploadManager::AddTask(PTaskInfo pTaskInfo) {
     if (nErrorCode == 0) {
         {
             MutexLocker lock(m_mutex);
-            if (m_taskInfoDict.count(pTaskInfo->strFilePath))
+            if (!m_bInit || m_taskInfoDict.count(pTaskInfo->strFilePath))
                 return false;
             m_taskInfoList.push_back(pTaskInfo);
             m_taskInfoDict[pTaskInfo->strFilePath] = pTaskInfo;
@@ -383,7 +385,11 @@ bool UploadManager::UploadFolder(const std::string& strFolderPath, const std::st
         if (!m_bInit)
             return false;
     }
-    return FolderManager::AddTask(strFolderPath, strTarget, ispType, bAuto);
+    // "/x/pics/" and "/x/pics" are one folder; its files' parents are written without the "/"
+    std::string strPath = strFolderPath;
+    while (strPath.size() > 1 && strPath.back() == '/')
+        strPath.pop_back();
+    return FolderManager::AddTask(strPath, strTarget, ispType, bAuto);
 }
 
 bool UploadManager::DelTask(PTaskInfo pTaskInfo) {

@@ -21,6 +21,12 @@ bench_cleanup() {
     done
     for pid in "${bench_pids[@]}"; do
         wait "$pid" 2>/dev/null || true
+        # a grandchild (the program under time(1)) cannot be waited for: watch it end
+        local i=0
+        while kill -0 "$pid" 2>/dev/null && [ $i -lt 400 ]; do
+            sleep 0.1
+            i=$((i + 1))
+        done
     done
     [ -n "$bench_work" ] && rm -rf "$bench_work"
 }

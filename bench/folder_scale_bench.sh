@@ -145,7 +145,16 @@ for n in 10000 100000; do
     /usr/bin/time -f '%M' -o "$w/cli-b.time" \
         env HOME="$w/home-b" "$cli" --server "127.0.0.1:$standin_port" --user bench \
         --password-stdin "$w/tiny" <"$w/password" >"$w/cli-b.out" 2>"$w/cli-b.err" &
-    cli_pid=$!
+    time_pid=$!
+    bench_pids+=("$time_pid")
+    # time(1) ignores Ctrl-C and dies of a TERM without passing it on: signal the client itself
+    cli_pid=
+    for i in $(seq 200); do
+        cli_pid=$(pgrep -P "$time_pid" || true)
+        [ -n "$cli_pid" ] && break
+        sleep 0.01
+    done
+    [ -n "$cli_pid" ] || { echo "velmoupload-cli did not start" >&2; exit 1; }
     bench_pids+=("$cli_pid")
     # Every file has its record once the count falls short of n only by the files stored
     # meanwhile. Counted only when the file was rewritten, so that polling a large file does
@@ -174,8 +183,9 @@ for n in 10000 100000; do
     t1=$EPOCHREALTIME
     kill -INT "$cli_pid"
     rc=0
-    wait "$cli_pid" || rc=$?
+    wait "$time_pid" || rc=$?
     t2=$EPOCHREALTIME
+    bench_forget "$time_pid"
     bench_forget "$cli_pid"
     [ $rc -eq 130 ] || { echo "Ctrl-C ended the client with $rc" >&2; cat "$w/cli-b.err" >&2; exit 1; }
     stop_secs=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.3f", b - a }')

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-
 #include <chrono>
 #include <thread>
 
@@ -130,11 +129,11 @@ std::string FaultStatusBody(const FaultRule& rule) {
     return WriteJson(reply);
 }
 
-std::string ErrorBody(const std::string& strWhat) {
+// An internal failure: the log line says what; the client gets the service's 502.
+std::string ErrorBody() {
     Json::Value reply = StatusReply(kInternal);
     reply["state"] = false;
     reply["error"] = StatusText(kInternal);
-    (void)strWhat;
     return WriteJson(reply);
 }
 
@@ -227,19 +226,20 @@ public:
         try {
             result = handler(m_query, m_body, bFull);
         } catch (const std::exception& e) {
-            result = ApiResult{ErrorBody(e.what()), m_strAccount, m_strUserId,
+            result = ApiResult{ErrorBody(), m_strAccount, m_strUserId,
                                std::string("error: ") + e.what()};
         } catch (...) {
-            result = ApiResult{ErrorBody(""), m_strAccount, m_strUserId, "error: unknown"};
+            result = ApiResult{ErrorBody(), m_strAccount, m_strUserId, "error: unknown"};
         }
-        if (result.strAccount.empty())
-            result.strAccount = m_strAccount;
-        m_strAccount = result.strAccount;
+        if (!result.strAccount.empty())
+            m_strAccount = result.strAccount;
         Send(result.strBody, result.strVerdict + strFault);
     }
 
 private:
     void TakeFault() {
+        if (m_ctx.faults.Pending() == 0)
+            return;  // the usual case: no need to look the account up
         Identify(m_ctx, m_strKind, m_query, m_body, m_strAccount, m_strUserId);
         m_fault = m_ctx.faults.Take(m_strKind, m_strAccount, m_strUserId);
     }
@@ -397,7 +397,7 @@ void StandinServer::SetUpRoutes() {
             } catch (...) {
             }
             res.status = 500;
-            res.set_content(ErrorBody(strWhat), kJsonType);
+            res.set_content(ErrorBody(), kJsonType);
             Log(req, "", "error: " + strWhat);
         });
 
