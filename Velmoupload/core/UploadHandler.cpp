@@ -114,6 +114,27 @@ bool ReadReplyStatus(PTaskInfo pTaskInfo, const Json::Value& root, int& nStatus)
     return false;
 }
 
+// The check and piece replies: the offset where the next piece starts.
+bool ReadOffsetReply(PTaskInfo pTaskInfo, const std::string& strResponse, bool bSetUploadSize) {
+    PUploadInfo pUploadInfo = pTaskInfo->pUploadInfo;
+    Json::Value root;
+    if (!pUploadInfo || !JsonParse(strResponse, root))
+        return false;
+    try {
+        int nStatus = 0;
+        if (!ReadReplyStatus(pTaskInfo, root, nStatus))
+            return false;
+        long long nOffset = JsonInt64(JsonField(root, "offset"));
+        MutexLocker lock(pTaskInfo->mutex);
+        pUploadInfo->nOffset = nOffset;
+        if (bSetUploadSize)
+            pTaskInfo->nUploadSize = nOffset;
+    } catch (...) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- start
@@ -593,41 +614,13 @@ bool UploadHandler::_ParseResponseDispatchServer(PTaskInfo pTaskInfo,
 }
 
 bool UploadHandler::_ParseResponseCheckServer(PTaskInfo pTaskInfo, const std::string& strResponse) {
-    PUploadInfo pUploadInfo = pTaskInfo->pUploadInfo;
-    Json::Value root;
-    if (!pUploadInfo || !JsonParse(strResponse, root))
-        return false;
-    try {
-        int nStatus = 0;
-        if (!ReadReplyStatus(pTaskInfo, root, nStatus))
-            return false;
-        long long nOffset = JsonInt64(JsonField(root, "offset"));
-        MutexLocker lock(pTaskInfo->mutex);
-        pUploadInfo->nOffset = nOffset;
-        pTaskInfo->nUploadSize = nOffset;
-    } catch (...) {
-        return false;
-    }
-    return true;
+    // the check says where the service stands: that is also how much is uploaded
+    return ReadOffsetReply(pTaskInfo, strResponse, true);
 }
 
 bool UploadHandler::_ParseResponseUploadServer(PTaskInfo pTaskInfo,
                                                const std::string& strResponse) {
-    PUploadInfo pUploadInfo = pTaskInfo->pUploadInfo;
-    Json::Value root;
-    if (!pUploadInfo || !JsonParse(strResponse, root))
-        return false;
-    try {
-        int nStatus = 0;
-        if (!ReadReplyStatus(pTaskInfo, root, nStatus))
-            return false;
-        long long nOffset = JsonInt64(JsonField(root, "offset"));
-        MutexLocker lock(pTaskInfo->mutex);
-        pUploadInfo->nOffset = nOffset;
-    } catch (...) {
-        return false;
-    }
-    return true;
+    return ReadOffsetReply(pTaskInfo, strResponse, false);
 }
 
 }  // namespace _VelmoUpload
