@@ -11,6 +11,9 @@ bench_init() {
     chmod 755 "$bench_work"
     : >"$bench_work/rclone.conf"
     trap bench_cleanup EXIT
+    # set -e alone would end the script without a word
+    set -E
+    trap 'echo "$0: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
     trap 'exit 130' INT TERM HUP
 }
 

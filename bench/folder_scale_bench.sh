@@ -3,7 +3,7 @@
 # directories: files per second next to rclone copying the same tree to rclone's webdav server,
 # the client's peak memory and its resume file's size. (b) 10,000 and 100,000 tiny files: the
 # time to list, register and write their resume records, and to load them after a new login.
-# Usage: folder_scale_bench.sh [BUILD-DIR]   (default build; SKIP_RCLONE=1 leaves out rclone)
+# Usage: [PARTS="a b"] [SKIP_RCLONE=1] folder_scale_bench.sh [BUILD-DIR]   (default build)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -61,7 +61,11 @@ sample_resume() {
 }
 
 resume_file() {
-    ls "$1"/.Vurozudeduz/upload/*_upload.ini 2>/dev/null | head -n 1
+    local f
+    for f in "$1"/.Vurozudeduz/upload/*_upload.ini; do
+        [ -f "$f" ] && echo "$f"
+        return 0
+    done
 }
 
 records_in() {
@@ -76,154 +80,162 @@ cli_as() {
 }
 
 # ------------------------------------------------------------------ (a) 10,000 small files
-echo "creating 10,000 files of 1-10 KiB in 100 directories ..."
-make_tree "$w/tree" 10000 100 1024 10240
-count=$(find "$w/tree" -type f | wc -l)
+part_a() {
+    echo "creating 10,000 files of 1-10 KiB in 100 directories ..."
+    make_tree "$w/tree" 10000 100 1024 10240
+    count=$(find "$w/tree" -type f | wc -l)
 
-rclone_secs=
-if [ "${SKIP_RCLONE:-0}" != 1 ]; then
-    bench_start_rclone "$w/rclone-root"
-    bench_rclone_opts
+    rclone_secs=
+    if [ "${SKIP_RCLONE:-0}" != 1 ]; then
+        bench_start_rclone "$w/rclone-root"
+        bench_rclone_opts
+        sync
+        bench_run rclone copy "$w/tree" ":webdav:tree" "${rclone_opts[@]}"
+        [ $run_rc -eq 0 ] || { echo "rclone copy failed" >&2; cat "$w/run.err" >&2; exit 1; }
+        [ "$(find "$w/rclone-root/tree" -type f | wc -l)" -eq "$count" ] ||
+            { echo "rclone stored a wrong number of files" >&2; exit 1; }
+        rm -rf "$w/rclone-root/tree"
+        rclone_secs=$run_secs
+    fi
+
+    mkdir -p "$w/home-a"
+    bench_start_standin "$standin" "$w/standin-a" "$w/standin-a.log" --user bench:pw
+    sample_resume "$w/home-a" "$w/resume-max" &
+    sampler=$!
+    bench_pids+=("$sampler")
     sync
-    bench_run rclone copy "$w/tree" ":webdav:tree" "${rclone_opts[@]}"
-    [ $run_rc -eq 0 ] || { echo "rclone copy failed" >&2; cat "$w/run.err" >&2; exit 1; }
-    [ "$(find "$w/rclone-root/tree" -type f | wc -l)" -eq "$count" ] ||
-        { echo "rclone stored a wrong number of files" >&2; exit 1; }
-    rm -rf "$w/rclone-root/tree"
-    rclone_secs=$run_secs
-fi
-
-mkdir -p "$w/home-a"
-bench_start_standin "$standin" "$w/standin-a" "$w/standin-a.log" --user bench:pw
-sample_resume "$w/home-a" "$w/resume-max" &
-sampler=$!
-bench_pids+=("$sampler")
-sync
-cli_as "$w/home-a"
-bench_run "${cli_cmd[@]}" --jobs 1 "$w/tree" <"$w/password" >"$w/cli-a.out"
-bench_stop "$sampler"
-[ $run_rc -eq 0 ] || { echo "velmoupload-cli failed:" >&2; tail "$w/cli-a.out" "$w/run.err" >&2; exit 1; }
-stored=$(grep -c ' stored ' "$w/standin-a.log" || true)
-[ "$stored" -eq "$count" ] || { echo "the stand-in stored $stored of $count files" >&2; exit 1; }
-cli_secs=$run_secs
-cli_rss=$run_rss_kib
-resume_max=$(cat "$w/resume-max")
-resume_end=$(stat -c %s "$(resume_file "$w/home-a")" 2>/dev/null || echo 0)
-bench_stop "$standin_pid"
-
-echo "(a) a folder of $count files of 1-10 KiB in 100 directories, on loopback"
-if [ -n "$rclone_secs" ]; then
-    awk -v n="$count" -v s="$rclone_secs" 'BEGIN {
-        printf "  rclone copy to rclone serve webdav  %7.1f files/s  (%.3f s)\n", n / s, s }'
-fi
-awk -v n="$count" -v s="$cli_secs" -v m="$cli_rss" 'BEGIN {
-    printf "  velmoupload-cli --jobs 1, folder    %7.1f files/s  (%.3f s, peak RSS %d KiB)\n",
-        n / s, s, m }'
-if [ -n "$rclone_secs" ]; then
-    ratio=$(awk -v c="$cli_secs" -v r="$rclone_secs" 'BEGIN { printf "%.2f", r / c }')
-    printf '  client / rclone                     %7s          target >= 2.00  %s\n' \
-        "$ratio" "$(bench_check "$ratio" '>=' 2)"
-fi
-awk -v a="$resume_max" -v b="$resume_end" 'BEGIN {
-    printf "  resume file: largest %.1f MiB during the upload, %d bytes at the end\n",
-        a / 1048576, b }'
-
-# ------------------------------------------------------------------ (b) registering at scale
-# The service stalls every dispatch for 2 s, so the client lists and registers the whole
-# folder while hardly anything uploads; Ctrl-C then leaves every record in the resume file.
-echo "(b) a folder of tiny files (1-32 bytes, 100 a directory): register, stop, load"
-for n in 10000 100000; do
-    rm -rf "$w/tiny" "$w/standin-b" "$w/home-b"
-    mkdir -p "$w/home-b" "$w/home-empty"
-    make_tree "$w/tiny" $n $((n / 100)) 1 32
-    bench_start_standin "$standin" "$w/standin-b" "$w/standin-b.log" --user bench:pw
-    curl -sf -o /dev/null -X POST \
-        "http://127.0.0.1:$standin_port/_standin/fault?action=stall&on=dispatch&seconds=2&count=1000000"
-    sync
-
-    t0=$EPOCHREALTIME
-    /usr/bin/time -f '%M' -o "$w/cli-b.time" \
-        env HOME="$w/home-b" "$cli" --server "127.0.0.1:$standin_port" --user bench \
-        --password-stdin "$w/tiny" <"$w/password" >"$w/cli-b.out" 2>"$w/cli-b.err" &
-    time_pid=$!
-    bench_pids+=("$time_pid")
-    # time(1) ignores Ctrl-C and dies of a TERM without passing it on: signal the client itself
-    cli_pid=
-    for i in $(seq 200); do
-        cli_pid=$(pgrep -P "$time_pid" || true)
-        [ -n "$cli_pid" ] && break
-        sleep 0.01
-    done
-    [ -n "$cli_pid" ] || { echo "velmoupload-cli did not start" >&2; exit 1; }
-    bench_pids+=("$cli_pid")
-    # Every file has its record once the count falls short of n only by the files stored
-    # meanwhile. Counted only when the file was rewritten, so that polling a large file does
-    # not take the client's core.
-    written= seen=
-    for i in $(seq 12000); do
-        f=$(resume_file "$w/home-b")
-        stamp=
-        [ -n "$f" ] && stamp=$(stat -c '%.9Y' "$f" 2>/dev/null || true)
-        if [ -n "$stamp" ] && [ "$stamp" != "$seen" ]; then
-            seen=$stamp
-            have=$(grep -c '^\[' "$f" || true)
-            done_files=$(grep -c ' stored ' "$w/standin-b.log" || true)
-            if [ $((have + done_files)) -ge "$n" ]; then
-                written=$stamp
-                break
-            fi
-        fi
-        kill -0 "$cli_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    [ -n "$written" ] || { echo "the resume file never held all $n records" >&2; cat "$w/cli-b.err" >&2; exit 1; }
-    reg_secs=$(awk -v a="$t0" -v b="$written" 'BEGIN { printf "%.3f", b - a }')
-    bytes=$(stat -c %s "$(resume_file "$w/home-b")")
-
-    t1=$EPOCHREALTIME
-    kill -INT "$cli_pid"
-    rc=0
-    wait "$time_pid" || rc=$?
-    t2=$EPOCHREALTIME
-    bench_forget "$time_pid"
-    bench_forget "$cli_pid"
-    [ $rc -eq 130 ] || { echo "Ctrl-C ended the client with $rc" >&2; cat "$w/cli-b.err" >&2; exit 1; }
-    stop_secs=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.3f", b - a }')
-    upload_rss=$(tail -n 1 "$w/cli-b.time")
-    kept=$(records_in "$w/home-b")
-    curl -sf -o /dev/null -X POST "http://127.0.0.1:$standin_port/_standin/reset"
-
-    # listing the unfinished uploads logs in and loads every record; an empty configuration
-    # gives the login alone
-    best_list= best_login= list_rss=
-    for round in 1 2 3; do
-        cli_as "$w/home-b"
-        bench_run "${cli_cmd[@]}" <"$w/password" >"$w/list.out"
-        [ $run_rc -eq 0 ] && [ "$(cat "$w/list.out")" = "$w/tiny" ] ||
-            { echo "listing failed:" >&2; cat "$w/list.out" "$w/run.err" >&2; exit 1; }
-        best_list=$(bench_min "$best_list" "$run_secs")
-        list_rss=$run_rss_kib
-        rm -rf "$w/home-empty"/.Vurozudeduz
-        cli_as "$w/home-empty"
-        bench_run "${cli_cmd[@]}" <"$w/password" >/dev/null
-        best_login=$(bench_min "$best_login" "$run_secs")
-    done
+    cli_as "$w/home-a"
+    bench_run "${cli_cmd[@]}" --jobs 1 "$w/tree" <"$w/password" >"$w/cli-a.out"
+    bench_stop "$sampler"
+    [ $run_rc -eq 0 ] || { echo "velmoupload-cli failed:" >&2; tail "$w/cli-a.out" "$w/run.err" >&2; exit 1; }
+    stored=$(grep -c ' stored ' "$w/standin-a.log" || true)
+    [ "$stored" -eq "$count" ] || { echo "the stand-in stored $stored of $count files" >&2; exit 1; }
+    cli_secs=$run_secs
+    cli_rss=$run_rss_kib
+    resume_max=$(cat "$w/resume-max")
+    resume_end=$(stat -c %s "$(resume_file "$w/home-a")" 2>/dev/null || echo 0)
     bench_stop "$standin_pid"
 
-    awk -v n="$n" -v r="$reg_secs" -v b="$bytes" -v s="$stop_secs" -v k="$kept" \
-        -v u="$upload_rss" -v l="$best_list" -v g="$best_login" -v m="$list_rss" 'BEGIN {
-        printf "  %6d files: listed, registered and written in %.3f s (save thread: once a second)\n", n, r;
-        printf "                resume file %.1f MiB, %d records kept after Ctrl-C (stop took %.3f s), peak RSS %d KiB\n",
-            b / 1048576, k, s, u;
-        printf "                list after a new login %.3f s, login alone %.3f s: load %.3f s, peak RSS %d KiB\n",
-            l, g, l - g, m;
-    }' | tee -a "$w/scale.txt"
-    echo "$n $reg_secs $best_list $best_login" >>"$w/scale.dat"
+    echo "(a) a folder of $count files of 1-10 KiB in 100 directories, on loopback"
+    if [ -n "$rclone_secs" ]; then
+        awk -v n="$count" -v s="$rclone_secs" 'BEGIN {
+            printf "  rclone copy to rclone serve webdav  %7.1f files/s  (%.3f s)\n", n / s, s }'
+    fi
+    awk -v n="$count" -v s="$cli_secs" -v m="$cli_rss" 'BEGIN {
+        printf "  velmoupload-cli --jobs 1, folder    %7.1f files/s  (%.3f s, peak RSS %d KiB)\n",
+            n / s, s, m }'
+    if [ -n "$rclone_secs" ]; then
+        ratio=$(awk -v c="$cli_secs" -v r="$rclone_secs" 'BEGIN { printf "%.2f", r / c }')
+        printf '  client / rclone                     %7s          target >= 2.00  %s\n' \
+            "$ratio" "$(bench_check "$ratio" '>=' 2)"
+    fi
+    awk -v a="$resume_max" -v b="$resume_end" 'BEGIN {
+        printf "  resume file: largest %.1f MiB during the upload, %d bytes at the end\n",
+            a / 1048576, b }'
+}
+
+# ------------------------------------------------------------------ (b) registering at scale
+part_b() {
+    # The service stalls every dispatch for 2 s, so the client lists and registers the whole
+    # folder while hardly anything uploads; Ctrl-C then leaves every record in the resume file.
+    echo "(b) a folder of tiny files (1-32 bytes, 100 a directory): register, stop, load"
+    for n in 10000 100000; do
+        rm -rf "$w/tiny" "$w/standin-b" "$w/home-b"
+        mkdir -p "$w/home-b" "$w/home-empty"
+        make_tree "$w/tiny" $n $((n / 100)) 1 32
+        bench_start_standin "$standin" "$w/standin-b" "$w/standin-b.log" --user bench:pw
+        curl -sf -o /dev/null -X POST \
+            "http://127.0.0.1:$standin_port/_standin/fault?action=stall&on=dispatch&seconds=2&count=1000000"
+        sync
+
+        t0=$EPOCHREALTIME
+        /usr/bin/time -f '%M' -o "$w/cli-b.time" \
+            env HOME="$w/home-b" "$cli" --server "127.0.0.1:$standin_port" --user bench \
+            --password-stdin "$w/tiny" <"$w/password" >"$w/cli-b.out" 2>"$w/cli-b.err" &
+        time_pid=$!
+        bench_pids+=("$time_pid")
+        # time(1) ignores Ctrl-C and dies of a TERM without passing it on: signal the client itself
+        cli_pid=
+        for i in $(seq 200); do
+            cli_pid=$(pgrep -P "$time_pid" || true)
+            [ -n "$cli_pid" ] && break
+            sleep 0.01
+        done
+        [ -n "$cli_pid" ] || { echo "velmoupload-cli did not start" >&2; exit 1; }
+        bench_pids+=("$cli_pid")
+        # Every file has its record once the count falls short of n only by the files stored
+        # meanwhile. Counted only when the file was rewritten, so that polling a large file does
+        # not take the client's core.
+        written= seen=
+        for i in $(seq 12000); do
+            f=$(resume_file "$w/home-b")
+            stamp=
+            [ -n "$f" ] && stamp=$(stat -c '%.9Y' "$f" 2>/dev/null || true)
+            if [ -n "$stamp" ] && [ "$stamp" != "$seen" ]; then
+                seen=$stamp
+                have=$(grep -c '^\[' "$f" || true)
+                done_files=$(grep -c ' stored ' "$w/standin-b.log" || true)
+                if [ $((have + done_files)) -ge "$n" ]; then
+                    written=$stamp
+                    break
+                fi
+            fi
+            kill -0 "$cli_pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        [ -n "$written" ] || { echo "the resume file never held all $n records" >&2; cat "$w/cli-b.err" >&2; exit 1; }
+        reg_secs=$(awk -v a="$t0" -v b="$written" 'BEGIN { printf "%.3f", b - a }')
+        bytes=$(stat -c %s "$(resume_file "$w/home-b")")
+
+        t1=$EPOCHREALTIME
+        kill -INT "$cli_pid"
+        rc=0
+        wait "$time_pid" || rc=$?
+        t2=$EPOCHREALTIME
+        bench_forget "$time_pid"
+        bench_forget "$cli_pid"
+        [ $rc -eq 130 ] || { echo "Ctrl-C ended the client with $rc" >&2; cat "$w/cli-b.err" >&2; exit 1; }
+        stop_secs=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.3f", b - a }')
+        upload_rss=$(tail -n 1 "$w/cli-b.time")
+        kept=$(records_in "$w/home-b")
+        curl -sf -o /dev/null -X POST "http://127.0.0.1:$standin_port/_standin/reset"
+
+        # listing the unfinished uploads logs in and loads every record; an empty configuration
+        # gives the login alone
+        best_list= best_login= list_rss=
+        for round in 1 2 3; do
+            cli_as "$w/home-b"
+            bench_run "${cli_cmd[@]}" <"$w/password" >"$w/list.out"
+            [ $run_rc -eq 0 ] && [ "$(cat "$w/list.out")" = "$w/tiny" ] ||
+                { echo "listing failed:" >&2; cat "$w/list.out" "$w/run.err" >&2; exit 1; }
+            best_list=$(bench_min "$best_list" "$run_secs")
+            list_rss=$run_rss_kib
+            rm -rf "$w/home-empty"/.Vurozudeduz
+            cli_as "$w/home-empty"
+            bench_run "${cli_cmd[@]}" <"$w/password" >/dev/null
+            best_login=$(bench_min "$best_login" "$run_secs")
+        done
+        bench_stop "$standin_pid"
+
+        awk -v n="$n" -v r="$reg_secs" -v b="$bytes" -v s="$stop_secs" -v k="$kept" \
+            -v u="$upload_rss" -v l="$best_list" -v g="$best_login" -v m="$list_rss" 'BEGIN {
+            printf "  %6d files: listed, registered and written in %.3f s (save thread: once a second)\n", n, r;
+            printf "                resume file %.1f MiB, %d records kept after Ctrl-C (stop took %.3f s), peak RSS %d KiB\n",
+                b / 1048576, k, s, u;
+            printf "                list after a new login %.3f s, login alone %.3f s: load %.3f s, peak RSS %d KiB\n",
+                l, g, l - g, m;
+        }' | tee -a "$w/scale.txt"
+        echo "$n $reg_secs $best_list $best_login" >>"$w/scale.dat"
+    done
+    awk '{ n[NR] = $1; r[NR] = $2; l[NR] = $3 - $4 }
+        END {
+            f = n[2] / n[1];
+            rr = r[2] / r[1]; lr = (l[1] > 0) ? l[2] / l[1] : 0;
+            printf "  x%d files: register x%.1f, load x%.1f (linear: x%d; quadratic: x%d)  %s\n",
+                f, rr, lr, f, f * f, (rr <= 2 * f && lr <= 2 * f) ? "ok" : "MISSED";
+        }' "$w/scale.dat"
+}
+
+for part in ${PARTS:-a b}; do
+    part_$part
 done
-awk '{ n[NR] = $1; r[NR] = $2; l[NR] = $3 - $4 }
-    END {
-        f = n[2] / n[1];
-        rr = r[2] / r[1]; lr = (l[1] > 0) ? l[2] / l[1] : 0;
-        printf "  x%d files: register x%.1f, load x%.1f (linear: x%d; quadratic: x%d)  %s\n",
-            f, rr, lr, f, f * f, (rr <= 2 * f && lr <= 2 * f) ? "ok" : "MISSED";
-    }' "$w/scale.dat"
