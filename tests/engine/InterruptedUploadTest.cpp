@@ -1,9 +1,12 @@
 // Uploads that do not go straight through: connections that break in a piece, gateways that
 // lose the upload server, a stop followed by a restart, and a cancel.
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <unistd.h>
 
 #include "EngineFixture.h"
+#include "WaitFor.h"
 #include "TestHome.h"
 #include "core/ResumeManager.h"
 
@@ -52,6 +55,21 @@ TEST_F(InterruptedUploadTest, AStoppedTaskStartedAgainContinuesWhereTheServiceSt
     ASSERT_TRUE(WaitForIdle());
     ClearFaults();
 
+    // a piece the stand-in had fully read may still land after the client's thread ended:
+    // take the offset once it has stayed put for a second
+    long long nLastSeen = -1;
+    auto tSince = std::chrono::steady_clock::now();
+    velmotest::waitFor(
+        [&] {
+            long long nNow = LastPieceOffset();
+            auto tNow = std::chrono::steady_clock::now();
+            if (nNow != nLastSeen) {
+                nLastSeen = nNow;
+                tSince = tNow;
+            }
+            return tNow - tSince >= std::chrono::seconds(1);
+        },
+        std::chrono::seconds(20));
     const long long nHeld = LastPieceOffset();
     ASSERT_GE(nHeld, kMiB);
     ASSERT_LT(nHeld, 4 * kMiB);
@@ -70,6 +88,13 @@ TEST_F(InterruptedUploadTest, AStoppedTaskStartedAgainContinuesWhereTheServiceSt
         if (strLine.find("POST /files/") != std::string::npos ||
             strLine.find("/2.0/") != std::string::npos)
             after.push_back(strLine);
+    // the stalled piece of the first run may be logged late, when its connection is reaped;
+    // the second run begins at its resume dispatch
+    for (size_t i = 0; i < after.size(); ++i)
+        if (after[i].find("POST /files/resume") != std::string::npos) {
+            after.erase(after.begin(), after.begin() + static_cast<long>(i));
+            break;
+        }
     // resume dispatch, check, then only the pieces the service does not hold yet
     const size_t nPieces = static_cast<size_t>((4 * kMiB + 5 - nHeld + kMiB - 1) / kMiB);
     ASSERT_EQ(2 + nPieces, after.size());
