@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev      # the tests
     libcpp-httplib-dev libsqlite3-dev libjsoncpp-dev   # the stand-in service
     openssl coreutils time         # peers and meters for the benchmarks
+    rclone perl procps             # the upload benchmarks: a peer, test trees, pgrep
     nginx curl                     # the stand-in's upload benchmark peer
 )
 
