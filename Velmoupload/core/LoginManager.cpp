@@ -4,6 +4,7 @@
 // half-written.
 #include "core/LoginManager.h"
 
+#include <cstdlib>
 #include <ctime>
 #include <new>
 
@@ -31,6 +32,7 @@ std::string LoginManager::m_strShowUsedSize;
 std::string LoginManager::m_strShowRemainSize;
 long long LoginManager::m_nMaxUploadSize = 0;
 std::string LoginManager::m_strErrTip;
+int LoginManager::m_nLoginError = 0;
 std::string LoginManager::m_strUserId;
 std::string LoginManager::m_strUserName;
 std::string LoginManager::m_strSpaceInfo;
@@ -91,12 +93,21 @@ void* LoginManager::_LoginThread(void* pArguments) {
 }
 
 void LoginManager::_DoLogin(const AccountInfo& info) {
+    {
+        // nothing of an earlier attempt may pass for this one's reason
+        MutexLocker lock(m_sessionLock);
+        m_strErrTip.clear();
+        m_nLoginError = kLoginBadReply;
+    }
     // a remembered account replays its stored 40-digit hash in place of the password
     std::string strHash;
-    if (info.strPwd.size() == kPasswordHashLength)
+    if (info.strPwd.size() == kPasswordHashLength) {
         strHash = info.strPwd;
-    else if (!Utils::GetHash(info.strPwd, strHash))
+    } else if (!Utils::GetHash(info.strPwd, strHash)) {
+        MutexLocker lock(m_sessionLock);
+        m_nLoginError = kLoginNothingToSend;
         return;  // an empty password: nothing is sent
+    }
     strHash = Utils::StringToLowerCase(strHash);
 
     const std::string strTime = Utils::StringI2S(static_cast<long long>(time(nullptr)));
@@ -114,6 +125,7 @@ void LoginManager::_DoLogin(const AccountInfo& info) {
         std::string strTip = Utils::StringG2U(ErrorManager::GetErrorMessage(1015));
         MutexLocker lock(m_sessionLock);
         m_strErrTip = strTip;
+        m_nLoginError = kLoginNoReply;
         return;
     }
     _ReadLoginReply(strResponse, info.strAccount, info.bRemember ? strHash : std::string(),
@@ -134,8 +146,10 @@ void LoginManager::_ReadLoginReply(const std::string& strBody, const std::string
             // there and leaves what came before it
             m_bIsLogin = JsonBool(JsonField(root, "state"));
             m_strErrTip = JsonText(JsonField(root, "error"));
-            if (!m_bIsLogin)
+            if (!m_bIsLogin) {
+                m_nLoginError = kLoginRefused;
                 return;
+            }
 
             m_nAllowUpload = JsonInt(JsonField(root, "upload_allowed"));
             m_bIsVip = JsonBool(JsonField(root, "is_vip"));
@@ -178,6 +192,7 @@ void LoginManager::_ReadLoginReply(const std::string& strBody, const std::string
             m_strShowRemainSize = JsonText(JsonField(space, "size_remain"));
             m_strSpaceInfo = m_strShowUsedSize + "|" + m_strShowTotalSize + "|" + m_strUsedPercent;
             strUserId = m_strUserId;
+            m_nLoginError = 0;
         } catch (...) {
             m_bIsLogin = false;
             return;
@@ -336,6 +351,23 @@ std::string LoginManager::GetApiHost() {
     return m_strApiHost;
 }
 
+bool LoginManager::IsValidApiHost(const std::string& strApiHost) {
+    std::string::size_type nColon = strApiHost.rfind(':');
+    std::string strHost = strApiHost.substr(0, nColon);
+    if (strHost.empty() || strHost.find_first_of("/ ?#") != std::string::npos)
+        return false;
+    if (nColon == std::string::npos)
+        return true;
+    std::string strPort = strApiHost.substr(nColon + 1);
+    if (strPort.empty() || strPort.size() > 5)
+        return false;
+    for (char c : strPort)
+        if (c < '0' || c > '9')
+            return false;
+    long nPort = std::strtol(strPort.c_str(), nullptr, 10);
+    return nPort >= 1 && nPort <= 65535;
+}
+
 std::string LoginManager::_ApiUrl(const std::string& strPathAndQuery) {
     return "http://" + GetApiHost() + strPathAndQuery;
 }
@@ -352,6 +384,7 @@ VELMO_SESSION_GETTER(bool, IsLogin, m_bIsLogin)
 VELMO_SESSION_GETTER(std::string, GetUserId, m_strUserId)
 VELMO_SESSION_GETTER(std::string, GetName, m_strUserName)
 VELMO_SESSION_GETTER(std::string, GetErrTip, m_strErrTip)
+VELMO_SESSION_GETTER(int, GetLoginError, m_nLoginError)
 VELMO_SESSION_GETTER(std::string, GetSpaceInfo, m_strSpaceInfo)
 VELMO_SESSION_GETTER(std::string, GetFaceUrl, m_strFaceUrl)
 VELMO_SESSION_GETTER(std::string, GetEmail, m_strEmail)

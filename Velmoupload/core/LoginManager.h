@@ -49,12 +49,22 @@ public:
     // host[:port] of the service's API; the built-in one unless replaced (tests, headless client).
     static void SetApiHost(const std::string& strApiHost);
     static std::string GetApiHost();
+    // host or host:port with the port in range; anything else would only fail later as "no
+    // network"
+    static bool IsValidApiHost(const std::string& strApiHost);
 
     // ---- session ----
     static bool IsLogin();
     static std::string GetUserId();
     static std::string GetName();
     static std::string GetErrTip();
+    // Why the last login attempt failed, so a window can name the real reason: 0 when it
+    // succeeded, else one of the codes below (catalogue codes).
+    static int GetLoginError();
+    static constexpr int kLoginRefused = 401;        // GetErrTip has the service's text
+    static constexpr int kLoginNothingToSend = 402;  // an empty password
+    static constexpr int kLoginBadReply = 502;       // a reply that could not be read
+    static constexpr int kLoginNoReply = 1015;       // the service could not be reached
     static std::string GetSpaceInfo();
     static std::string GetFaceUrl();
     static std::string GetEmail();
@@ -106,6 +116,7 @@ private:
     static std::string m_strShowRemainSize;
     static long long m_nMaxUploadSize;
     static std::string m_strErrTip;
+    static int m_nLoginError;
     static std::string m_strUserId;
     static std::string m_strUserName;
     static std::string m_strSpaceInfo;

@@ -3,7 +3,11 @@
 
 #include <cstdlib>
 
+#include "core/LoginManager.h"
+
 namespace velmocli {
+
+using _VelmoUpload::LoginManager;
 
 namespace {
 
@@ -23,24 +27,6 @@ bool ParseJobs(const std::string& strText, int& nJobs) {
     return true;
 }
 
-// host, host:port; the port in range. Anything else would only fail later as "no network".
-bool IsHostPort(const std::string& strServer) {
-    std::string::size_type nColon = strServer.rfind(':');
-    std::string strHost = strServer.substr(0, nColon);
-    if (strHost.empty() || strHost.find_first_of("/ ") != std::string::npos)
-        return false;
-    if (nColon == std::string::npos)
-        return true;
-    std::string strPort = strServer.substr(nColon + 1);
-    if (strPort.empty() || strPort.size() > 5)
-        return false;
-    for (char c : strPort)
-        if (c < '0' || c > '9')
-            return false;
-    long nPort = std::strtol(strPort.c_str(), nullptr, 10);
-    return nPort >= 1 && nPort <= 65535;
-}
-
 }  // namespace
 
 std::string CliUsageText() {
@@ -49,7 +35,8 @@ std::string CliUsageText() {
            "                       [--jobs N] [--resume] [PATH...]\n"
            "Uploads files to the account's default folder on the cloud drive.\n"
            "\n"
-           "  --server HOST:PORT  the service's API host (default: the built-in one)\n"
+           "  --server HOST:PORT  the service's API host (default: $VELMO_API_HOST, else the\n"
+           "                      built-in one)\n"
            "  --user NAME         log in as NAME; the password is asked on the terminal\n"
            "                      (without --user: the account remembered by an earlier login)\n"
            "  --password-stdin    read the password from the first line of standard input\n"
@@ -108,7 +95,7 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& opts, std::string& strEr
         } else if (strArg == "--server") {
             if (!takeValue())
                 return false;
-            if (!IsHostPort(strValue)) {
+            if (!LoginManager::IsValidApiHost(strValue)) {
                 strError = "--server takes HOST:PORT, not \"" + strValue + "\"";
                 return false;
             }
@@ -158,6 +145,15 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& opts, std::string& strEr
     }
     if (opts.bHelp)
         return true;
+    // the desktop client honours the same variable, so one setting points both elsewhere
+    const char* pszEnvHost = getenv("VELMO_API_HOST");
+    if (opts.strServer.empty() && pszEnvHost && *pszEnvHost) {
+        if (!LoginManager::IsValidApiHost(pszEnvHost)) {
+            strError = std::string("VELMO_API_HOST takes HOST:PORT, not \"") + pszEnvHost + "\"";
+            return false;
+        }
+        opts.strServer = pszEnvHost;
+    }
     if (opts.strUser.empty() && (opts.bPasswordStdin || opts.bRemember || opts.bAuto)) {
         strError = "--password-stdin, --remember and --auto need --user NAME";
         return false;
