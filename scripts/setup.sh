@@ -10,6 +10,12 @@ packages=(
     openssl coreutils time         # peers and meters for the benchmarks
     rclone perl procps             # the upload benchmarks: a peer, test trees, pgrep
     nginx curl                     # the stand-in's upload benchmark peer
+    libgtkmm-3.0-dev gettext       # the desktop client and its catalogue
+    librsvg2-bin                   # renders the client's images
+    fonts-wqy-microhei             # Chinese glyphs for the window in Chinese
+    xvfb xauth dbus at-spi2-core   # a display and an accessibility bus for the window's tests
+    python3-pyatspi gir1.2-gtk-3.0 xdotool   # driving the window as a user would
+    desktop-file-utils appstream   # checking the desktop entry and the AppStream data
 )
 
 missing=()
