@@ -134,11 +134,7 @@ public:
     // the space dialog answered, as its button would
     void answer_space_dialog(int nResponse);
 
-private:
-    bool init_singleton();
-    void on_singleton_thread_func();
-
-    // signal handlers
+    // ---- signal handlers
     void on_add_task();
     void on_webdisk();
     void on_tb_user_login_logout();
@@ -151,6 +147,13 @@ private:
     void on_drop_drag_data_received(const Glib::RefPtr<Gdk::DragContext>& context, int x, int y,
                                     const Gtk::SelectionData& selection_data, guint info,
                                     guint time);
+    // The readable files of a drop's text, in order; the first that cannot be read is named
+    // in a message box and ends the list.
+    std::vector<std::string> accept_drop_text(const std::string& strText);
+
+private:
+    bool init_singleton();
+    void on_singleton_thread_func();
 
     void build_task_list();
     void user_login_ok();

@@ -30,15 +30,18 @@ namespace {
 // folder returns that folder instead of opening it
 constexpr int kChooserAccept = 999999;
 
+typedef std::pair<UploadWindow*, std::string> DropText;
+
 int idle_add_dropped(void* data) {
-    std::pair<UploadWindow*, std::vector<std::string>>* pDrop =
-        static_cast<std::pair<UploadWindow*, std::vector<std::string>>*>(data);
-    pDrop->first->add_tasks(pDrop->second);
+    DropText* pDrop = static_cast<DropText*>(data);
+    std::vector<std::string> vPaths = pDrop->first->accept_drop_text(pDrop->second);
+    if (!vPaths.empty())
+        pDrop->first->add_tasks(vPaths);
     return G_SOURCE_REMOVE;
 }
 
 void free_dropped(void* data) {
-    delete static_cast<std::pair<UploadWindow*, std::vector<std::string>>*>(data);
+    delete static_cast<DropText*>(data);
 }
 
 }  // namespace
@@ -118,8 +121,17 @@ void UploadWindow::on_drop_drag_data_received(const Glib::RefPtr<Gdk::DragContex
         context->drag_finish(false, false, time);
         return;
     }
+    std::string strText = selection_data.get_data_as_string();
+    context->drag_finish(false, false, time);
+    // handled once the drag has ended: a message box or the login dialog must not keep the
+    // drag source waiting
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, &idle_add_dropped, new DropText(this, strText),
+                    &free_dropped);
+}
+
+std::vector<std::string> UploadWindow::accept_drop_text(const std::string& strText) {
     std::vector<std::string> vPaths;
-    for (const std::string& strUri : split_drop_uris(selection_data.get_data_as_string())) {
+    for (const std::string& strUri : split_drop_uris(strText)) {
         std::string strFile = get_filename_from_uri(strUri);
         if (access(strFile.c_str(), R_OK) == 0) {
             vPaths.push_back(strFile);
@@ -132,12 +144,7 @@ void UploadWindow::on_drop_drag_data_received(const Glib::RefPtr<Gdk::DragContex
         dialog.run();
         break;
     }
-    context->drag_finish(false, false, time);
-    // added once the drag has ended: a login dialog must not hold the drag source waiting
-    if (!vPaths.empty())
-        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, &idle_add_dropped,
-                        new std::pair<UploadWindow*, std::vector<std::string>>(this, vPaths),
-                        &free_dropped);
+    return vPaths;
 }
 
 // ---------------------------------------------------------------- start and stop

@@ -122,6 +122,15 @@ std::string PageHtml(ServiceContext& ctx, const std::string& strCt, const std::s
         return Frame("Forgot password",
                      "<p>Passwords are the ones given with <code>--user NAME:PASSWORD</code>; "
                      "restart the stand-in with a new one to change it. Stored files stay.</p>\n");
+    if (strCt == "vip")
+        return Frame("Upgrade to VIP",
+                     "<p>This stand-in service has one quota for every account: start it with "
+                     "<code>--quota BYTES</code> to give them more room.</p>\n");
+    if (strCt == "client")
+        return Frame("Download the client",
+                     "<p>The desktop client <code>vurozudeduz</code> and the headless client "
+                     "<code>velmoupload-cli</code> are built from the same source tree as this "
+                     "stand-in (<code>scripts/build.sh</code>).</p>\n");
     if (strCt == "forgot_account") {
         std::string strList;
         for (const Account& account : ctx.store.Read([](Records& rec) { return rec.Accounts(); }))

@@ -177,33 +177,6 @@ bool EngineTest::StartFile(const std::string& strPath) {
     return UploadManager::StartTask(strPath, LoginManager::GetTarget(), ISPTypeAuto, "", "", true);
 }
 
-void EngineTest::Fault(const std::string& strParams) {
-    QvHttpClient client;
-    std::string strResponse;
-    ASSERT_TRUE(client.Post(StandinUrl("/_standin/fault"), strParams, strResponse))
-        << strParams << ": " << strResponse;
-}
-
-void EngineTest::ClearFaults() {
-    QvHttpClient client;
-    std::string strResponse;
-    ASSERT_TRUE(client.Post(StandinUrl("/_standin/reset"), "all=0", strResponse)) << strResponse;
-}
-
-std::vector<std::string> EngineTest::LogLines(const std::string& strText) const {
-    std::vector<std::string> lines;
-    std::istringstream in(StandinLog());
-    for (std::string strLine; std::getline(in, strLine);)
-        if (strLine.find(strText) != std::string::npos)
-            lines.push_back(strLine);
-    return lines;
-}
-
-bool EngineTest::WaitForLog(const std::string& strText, size_t nCount,
-                            std::chrono::milliseconds timeout) const {
-    return velmotest::waitFor([&] { return LogLines(strText).size() >= nCount; }, timeout);
-}
-
 long long EngineTest::LastPieceOffset() const {
     std::vector<std::string> lines = LogLines("POST /2.0/bigupload");
     for (auto it = lines.rbegin(); it != lines.rend(); ++it) {

@@ -67,14 +67,6 @@ protected:
     std::string StoredContent(const std::string& strSha1);
     // A single file into the account's own folder, queued to start at once.
     bool StartFile(const std::string& strPath);
-    // Makes the stand-in misbehave through its fault control, e.g. "action=drop&on=piece".
-    void Fault(const std::string& strParams);
-    // Drops every fault rule still pending.
-    void ClearFaults();
-    // Lines of the stand-in's request log that contain strText.
-    std::vector<std::string> LogLines(const std::string& strText) const;
-    bool WaitForLog(const std::string& strText, size_t nCount,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
     // Where the stand-in's last accepted piece left the upload ("offset N"), -1 before one.
     long long LastPieceOffset() const;
 

@@ -15,9 +15,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <thread>
 
 #include "WaitFor.h"
+#include "http/QvHttpClient.h"
 
 extern char** environ;
 
@@ -180,6 +182,33 @@ std::string StandinFixture::StandinUrl(const std::string& strPath) const {
 
 std::string StandinFixture::StandinLog() const {
     return ReadFile(m_strStandinLog);
+}
+
+std::vector<std::string> StandinFixture::LogLines(const std::string& strText) const {
+    std::vector<std::string> lines;
+    std::istringstream in(StandinLog());
+    for (std::string strLine; std::getline(in, strLine);)
+        if (strLine.find(strText) != std::string::npos)
+            lines.push_back(strLine);
+    return lines;
+}
+
+bool StandinFixture::WaitForLog(const std::string& strText, size_t nCount,
+                                std::chrono::milliseconds timeout) const {
+    return waitFor([&] { return LogLines(strText).size() >= nCount; }, timeout);
+}
+
+void StandinFixture::Fault(const std::string& strParams) {
+    _VelmoUpload::QvHttpClient client;
+    std::string strResponse;
+    ASSERT_TRUE(client.Post(StandinUrl("/_standin/fault"), strParams, strResponse))
+        << strParams << ": " << strResponse;
+}
+
+void StandinFixture::ClearFaults() {
+    _VelmoUpload::QvHttpClient client;
+    std::string strResponse;
+    ASSERT_TRUE(client.Post(StandinUrl("/_standin/reset"), "all=0", strResponse)) << strResponse;
 }
 
 }  // namespace velmotest

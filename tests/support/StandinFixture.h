@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,6 +62,14 @@ protected:
     const std::string& StandinDataDir() const { return m_strStandinData; }
     // Everything it has printed so far, one line per request after the first.
     std::string StandinLog() const;
+    // Lines of that log that contain strText.
+    std::vector<std::string> LogLines(const std::string& strText) const;
+    bool WaitForLog(const std::string& strText, size_t nCount,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+    // Makes the stand-in misbehave through its fault control, e.g. "action=drop&on=piece".
+    void Fault(const std::string& strParams);
+    // Drops every fault rule still pending.
+    void ClearFaults();
 
     StandinProcess m_standin;
 

@@ -1,0 +1,57 @@
+// The desktop client's windows built in the test process, with a stand-in service to log in
+// to, on the display the test runs on. Tests drive the windows through their own handlers
+// and pump the main loop until what they wait for has happened; any GTK warning fails them.
+#pragma once
+
+#include <gtkmm/button.h>
+#include <gtkmm/window.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "StandinFixture.h"
+#include "app_windows.h"
+#include "progress_item.h"
+
+namespace velmotest {
+
+// Runs the main loop until predicate holds or the time is up; the predicate's last value.
+bool PumpUntil(const std::function<bool()>& predicate,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+void PumpFor(std::chrono::milliseconds duration);
+
+// Once window is on screen, runs action (from the main loop, so a modal run can be answered).
+void WhenShown(Gtk::Window* pWindow, std::function<void()> action);
+// Answers the next message box or dialog that appears, other than the program's own windows,
+// with nResponse; its primary text goes to *pText.
+void AnswerNextDialog(int nResponse, std::string* pText = nullptr);
+
+// The folder for screenshots: $VELMO_SCREENSHOT_DIR, else screenshots/ in the build folder.
+std::string ScreenshotDir();
+// Writes the window as it is on screen to that folder as NAME.png, for a person to look at.
+void Screenshot(Gtk::Window& window, const std::string& strName);
+
+class GuiTest : public StandinFixture {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // the catalogue's language for this test, or empty for the English keys
+    virtual std::string Language() const { return std::string(); }
+
+    // Logs in through the dialog, as a user would: fills it in and presses Login.
+    void LogInThroughDialog(const std::string& strName, const std::string& strPassword);
+    // A report as the engine would send it, queued the way the progress callback queues it.
+    void Report(const rodedudir::_ProgressItem& item);
+    // The window's stdout diagnostics are not checked; the xdg-open the window starts is a
+    // stand-in that appends each address to this file.
+    std::string OpenedPages() const;
+
+    rodedudir::AppWindows m_win;
+    std::string m_strRuntimeDir;
+    std::string m_strPagesFile;
+};
+
+}  // namespace velmotest

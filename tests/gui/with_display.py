@@ -1,0 +1,62 @@
+#!/usr/bin/python3
+"""Runs a command on a display of its own (a fresh Xvfb) and, unless --no-bus, its own session
+bus, so window tests neither need a desktop nor disturb one, and can run side by side.
+
+usage: with_display.py [--no-bus] COMMAND [ARG...]
+"""
+import os
+import signal
+import subprocess
+import sys
+
+
+def main():
+    args = sys.argv[1:]
+    bus = True
+    if args and args[0] == '--no-bus':
+        bus = False
+        args = args[1:]
+    if not args:
+        sys.exit(__doc__)
+    read_fd, write_fd = os.pipe()
+    # -displayfd picks a free display atomically: parallel runs never race for a number
+    xvfb = subprocess.Popen(
+        ['Xvfb', '-displayfd', str(write_fd), '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
+        pass_fds=[write_fd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b''
+    with os.fdopen(read_fd, 'rb') as pipe:
+        while not number.endswith(b'\n'):
+            chunk = pipe.read(1)
+            if not chunk:
+                break
+            number += chunk
+    if not number.strip():
+        xvfb.kill()
+        sys.exit('with_display: Xvfb did not start')
+    env = dict(os.environ)
+    env['DISPLAY'] = ':' + number.decode().strip()
+    env.pop('WAYLAND_DISPLAY', None)
+    # GTK keeps its caches until the process ends; leak reports of them are noise
+    env['ASAN_OPTIONS'] = 'detect_leaks=0' + (':' + env['ASAN_OPTIONS'] if env.get('ASAN_OPTIONS') else '')
+    if bus:
+        command = ['dbus-run-session', '--'] + args
+    else:
+        env['NO_AT_BRIDGE'] = '1'
+        command = args
+    try:
+        child = subprocess.Popen(command, env=env)
+        # a test run stopped by CTest's time-out must not leave the display behind
+        signal.signal(signal.SIGTERM, lambda *_: child.terminate())
+        status = child.wait()
+    finally:
+        xvfb.terminate()
+        try:
+            xvfb.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            xvfb.kill()
+    sys.exit(status if status >= 0 else 128 - status)
+
+
+if __name__ == '__main__':
+    main()
