@@ -81,12 +81,11 @@ void ErrorWindow::set_login_failure(int nLoginError, const std::string& strServi
                   "\n" + _("Please check your network connection.");
     } else if (bPasswordRefused) {
         strText = _("password incorrect!");
-        if (!strServiceText.empty())
+        // the service's own words; an empty password reached no service
+        if (nLoginError == LoginManager::kLoginRefused && !strServiceText.empty())
             strText += "\n" + strServiceText;
     } else {
         strText = _("The service's reply could not be read.");
-        if (!strServiceText.empty())
-            strText += "\n" + strServiceText;
     }
     if (m_pLabel_info)
         m_pLabel_info->set_text(strText);

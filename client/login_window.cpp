@@ -8,6 +8,7 @@
 
 #include <iostream>
 
+#include "deferred.h"
 #include "i18n.h"
 #include "info_window.h"
 #include "resource.h"
@@ -50,7 +51,7 @@ LoginWindow::LoginWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Builde
     if (m_pText_passwd) {
         m_pText_passwd->set_placeholder_text(_("Password"));
         m_pText_passwd->signal_activate().connect(
-            sigc::mem_fun(*this, &LoginWindow::on_passwd_enter_done));
+            deferred(sigc::mem_fun(*this, &LoginWindow::on_passwd_enter_done)));
     }
     m_refGlade->get_widget("label_name", m_pLabel_name);
     if (m_pLabel_name)
@@ -88,7 +89,7 @@ LoginWindow::LoginWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Builde
     if (m_pButton_ok) {
         m_pButton_ok->set_label(_("Login"));
         m_pButton_ok->signal_clicked().connect(
-            sigc::mem_fun(*this, &LoginWindow::on_button_ok_clicked));
+            deferred(sigc::mem_fun(*this, &LoginWindow::on_button_ok_clicked)));
     }
     LoginManager::AddObserver(this);
 }

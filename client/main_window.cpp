@@ -18,6 +18,7 @@
 #include "Velmoupload.h"
 #include "about_window.h"
 #include "core/LoginManager.h"
+#include "deferred.h"
 #include "i18n.h"
 #include "info_window.h"
 #include "login_window.h"
@@ -109,27 +110,27 @@ UploadWindow::UploadWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Buil
     if (m_pImageMenu_exit) {
         m_pImageMenu_exit->set_label(_("Exit"));
         m_pImageMenu_exit->signal_activate().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_app_quit));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_app_quit)));
     }
     if (m_pImageMenu_about) {
         m_pImageMenu_about->set_label(_("About"));
         m_pImageMenu_about->signal_activate().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_systray_menu_about));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_systray_menu_about)));
     }
     if (m_pImageMenu_user) {
         m_pImageMenu_user->set_label(_("Login"));
         m_pImageMenu_user->signal_activate().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_menu_user_login_logout));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_menu_user_login_logout)));
     }
     if (m_pImageMenu_web) {
         m_pImageMenu_web->set_label(_("WebDisk"));
         m_pImageMenu_web->signal_activate().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_systray_menu_web));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_systray_menu_web)));
     }
     if (m_pImageMenu_show) {
         m_pImageMenu_show->set_label(_("MainWindow"));
         m_pImageMenu_show->signal_activate().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_systray_menu_show));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_systray_menu_show)));
         m_pImageMenu_show->hide();
     }
 
@@ -139,21 +140,23 @@ UploadWindow::UploadWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Buil
     m_refGlade->get_widget("tb_clear", m_pButton_clear);
     if (m_pButton_add) {
         m_pButton_add->set_label(_("Add"));
-        m_pButton_add->signal_clicked().connect(sigc::mem_fun(*this, &UploadWindow::on_add_task));
+        m_pButton_add->signal_clicked().connect(
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_add_task)));
     }
     if (m_pButton_task) {
         m_pButton_task->set_label(_("Start"));
         m_pButton_task->signal_clicked().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_task_control));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_task_control)));
     }
     if (m_pButton_del) {
         m_pButton_del->set_label(_("Delete"));
-        m_pButton_del->signal_clicked().connect(sigc::mem_fun(*this, &UploadWindow::on_del_task));
+        m_pButton_del->signal_clicked().connect(
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_del_task)));
     }
     if (m_pButton_clear) {
         m_pButton_clear->set_label(_("Clear Finish"));
         m_pButton_clear->signal_clicked().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_clear_finish_task));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_clear_finish_task)));
     }
 
     m_refGlade->get_widget("progressbar_space", m_pProgressbar_space);
@@ -161,6 +164,7 @@ UploadWindow::UploadWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Buil
         m_pProgressbar_space->set_fraction(1.0);
         m_pProgressbar_space->set_show_text(true);
         m_pProgressbar_space->set_text(kNoSpace);
+        m_pProgressbar_space->set_tooltip_text(kNoSpace);
     }
     m_refGlade->get_widget("label_status", m_pLabel_status);
     if (m_pLabel_status) {
@@ -173,12 +177,12 @@ UploadWindow::UploadWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Buil
     if (m_pButton_webdisk) {
         m_pButton_webdisk->set_label(_("WebDisk"));
         m_pButton_webdisk->signal_clicked().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_webdisk));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_webdisk)));
     }
     if (m_pButton_user) {
         m_pButton_user->set_label(_("Login"));
         m_pButton_user->signal_clicked().connect(
-            sigc::mem_fun(*this, &UploadWindow::on_tb_user_login_logout));
+            deferred(sigc::mem_fun(*this, &UploadWindow::on_tb_user_login_logout)));
     }
 
     build_task_list();
@@ -407,6 +411,7 @@ void UploadWindow::user_logout_ok() {
         m_pProgressbar_space->set_fraction(1.0);
         m_pProgressbar_space->set_show_text(true);
         m_pProgressbar_space->set_text(kNoSpace);
+        m_pProgressbar_space->set_tooltip_text(kNoSpace);
     }
     set_user_look(false);
     set_task_button(false);
@@ -440,6 +445,8 @@ void UploadWindow::apply_user_space(const SpaceFigures& figures) {
         return;
     m_pProgressbar_space->set_show_text(true);
     m_pProgressbar_space->set_text(figures.strUsed + "/" + figures.strTotal);
+    // the bar's text is drawn, not read out: the tooltip gives it to screen readers too
+    m_pProgressbar_space->set_tooltip_text(m_pProgressbar_space->get_text());
     // GTK sets LC_NUMERIC; the service writes a point
     double fPercent = g_ascii_strtod(figures.strUsedPercent.c_str(), nullptr);
     if (fPercent < 0.0)

@@ -94,9 +94,8 @@ void* LoginManager::_LoginThread(void* pArguments) {
 
 void LoginManager::_DoLogin(const AccountInfo& info) {
     {
-        // nothing of an earlier attempt may pass for this one's reason
+        // until this attempt knows better; the tip of an earlier one stays, as callers expect
         MutexLocker lock(m_sessionLock);
-        m_strErrTip.clear();
         m_nLoginError = kLoginBadReply;
     }
     // a remembered account replays its stored 40-digit hash in place of the password

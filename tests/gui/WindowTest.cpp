@@ -185,6 +185,7 @@ TEST_F(LoginFlowTest, BlankFieldsAskAgainAndPasswordsAreUsedAsTyped) {
         std::string strText;
         AnswerNextDialog(Gtk::RESPONSE_OK, &strText);
         pButton->clicked();
+        PumpUntil([&] { return !strText.empty(); });
         EXPECT_EQ("username or passwd empty", strText);
     }
     EXPECT_TRUE(LogLines("/app/clogin").empty());
