@@ -1,0 +1,296 @@
+// The task list: reports as the engine sends them, turned into rows, icons and texts; the
+// summary in the status line and the task button; delete, clear, the space dialog and drops;
+// and, against the stand-in, folders whose failed files come and go as child rows.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "GuiFixture.h"
+#include "Velmoupload.h"
+#include "drop_text.h"
+#include "main_window.h"
+#include "resource.h"
+#include "utils/Utils.h"
+
+namespace velmotest {
+namespace {
+
+using _VelmoUpload::Utils;
+using rodedudir::_ProgressItem;
+using rodedudir::UploadWindow;
+
+class TaskListTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        LogInThroughDialog("demo", "demo");
+        ASSERT_TRUE(m_win.pMainWin->is_login());
+        m_pMain = m_win.pMainWin;
+        m_cols = &m_pMain->columns();
+    }
+
+    static _ProgressItem Item(const std::string& strPath, int status, int64_t nSize = 100,
+                              int64_t nDone = 0) {
+        _ProgressItem item;
+        item.strFileName = strPath.substr(strPath.rfind('/') + 1);
+        item.strFilePath = strPath;
+        item.nFileSize = nSize;
+        item.nUploadSize = nDone;
+        item.status = status;
+        item.strTaskInfo = "1,100,0,00:00:00";
+        return item;
+    }
+
+    // The row shown for a path, top-level or child.
+    Gtk::TreeModel::iterator Row(const std::string& strPath) {
+        Gtk::TreeModel::iterator found;
+        m_pMain->tree_model()->foreach_iter([&](const Gtk::TreeModel::iterator& it) {
+            if (Glib::ustring((*it)[m_cols->m_col_path]).raw() != strPath)
+                return false;
+            found = it;
+            return true;
+        });
+        return found;
+    }
+    size_t TopRows() { return m_pMain->tree_model()->children().size(); }
+    std::string Text(const std::string& strPath, const Gtk::TreeModelColumn<Glib::ustring>& col) {
+        Gtk::TreeModel::iterator it = Row(strPath);
+        return it ? Glib::ustring((*it)[col]).raw() : "<no row>";
+    }
+    Glib::RefPtr<Gdk::Pixbuf> Image(const char* pszName) {
+        return rodedudir::Resource::get_instance()->get_pixbuf(pszName);
+    }
+
+    UploadWindow* m_pMain = nullptr;
+    const UploadWindow::ModelColumns* m_cols = nullptr;
+};
+
+TEST_F(TaskListTest, EachStatusShowsItsIconTextSpeedAndProgress) {
+    const std::string strSpeed = Utils::GetShowSize(2048) + "/s";
+    struct Step {
+        int status;
+        int64_t nSize, nDone;
+        const char* pszErrorGbk;
+        const char* pszIcon;
+        const char* pszInfo;
+        bool bSpeed;
+        double fPercent;
+        int nValue;
+    };
+    // one task's life: every step follows the one before it
+    const Step steps[] = {
+        {0, 400, 0, "", "zov_upload_wait.png", "", false, 0.0, 0},
+        {1, 400, 0, "", "zov_upload_wait.png", "Hashing...", false, 0.0, 1},
+        {2, 400, 100, "", "zov_uploading.png", "", true, 25.0, 2},
+        // "网络" in GBK: the row shows it in UTF-8
+        {4, 400, 100, "\xCD\xF8\xC2\xE7", "zov_upload_error.png", "网络", true, 25.0, 4},
+        {3, 400, 100, "", "zov_upload_error.png", "网络", false, 25.0, 3},  // keeps why it failed
+        {2, 400, 200, "", "zov_uploading.png", "", true, 50.0, 2},
+        {3, 400, 200, "", "zov_upload_wait.png", "", false, 50.0, 3},
+        {5, 400, 400, "", "zov_upload_finish.png", "", false, 100.0, 5},
+        // a file of 0 bytes stays at 0 until it has succeeded
+        {2, 0, 0, "", "zov_uploading.png", "", true, 0.0, 2},
+        {5, 0, 0, "", "zov_upload_finish.png", "", false, 100.0, 5},
+    };
+    int nStep = 0;
+    for (const Step& step : steps) {
+        _ProgressItem item = Item("/data/report.pdf", step.status, step.nSize, step.nDone);
+        item.nSpeed = 2048;
+        item.strErrorMsg = step.pszErrorGbk;
+        Report(item);
+        Gtk::TreeModel::iterator row = Row("/data/report.pdf");
+        ASSERT_TRUE(row) << "step " << nStep;
+        EXPECT_EQ(Image(step.pszIcon), Glib::RefPtr<Gdk::Pixbuf>((*row)[m_cols->m_col_status]))
+            << "step " << nStep;
+        EXPECT_EQ(step.pszInfo, Text("/data/report.pdf", m_cols->m_col_info)) << "step " << nStep;
+        EXPECT_EQ(step.bSpeed ? strSpeed : "", Text("/data/report.pdf", m_cols->m_col_speed))
+            << "step " << nStep;
+        EXPECT_DOUBLE_EQ(step.fPercent, static_cast<double>((*row)[m_cols->m_col_percentage]))
+            << "step " << nStep;
+        EXPECT_EQ(step.nValue, static_cast<int>((*row)[m_cols->m_col_status_value]))
+            << "step " << nStep;
+        ++nStep;
+    }
+    EXPECT_EQ(1u, TopRows());
+    EXPECT_EQ("report.pdf", Text("/data/report.pdf", m_cols->m_col_name));
+}
+
+TEST_F(TaskListTest, CancelledRowsGoWithTheirRecordsAndReportsAfterLogoutAreDropped) {
+    Report(Item("/data/a", 2, 100, 10));
+    Report(Item("/data/b", 2, 100, 10));
+    Report(Item("/data/a", 6));
+    EXPECT_FALSE(Row("/data/a"));
+    EXPECT_TRUE(Row("/data/b"));
+    EXPECT_EQ(1u, m_pMain->task_record_count());
+
+    m_pMain->on_user_logout();
+    EXPECT_EQ(0u, TopRows());
+    Report(Item("/data/c", 2, 100, 10));
+    EXPECT_EQ(0u, TopRows());
+    EXPECT_EQ(0u, m_pMain->task_record_count());
+}
+
+TEST_F(TaskListTest, AClearedRowsLaterReportsNeverTouchAnotherTasksRow) {
+    Report(Item("/data/done", 5, 100, 100));
+    Report(Item("/data/busy", 2, 100, 30));
+    m_pMain->on_clear_finish_task();
+    EXPECT_FALSE(Row("/data/done"));
+    EXPECT_EQ(1u, TopRows());
+    // a new task may get the cleared row's place in the store
+    Report(Item("/data/new", 2, 100, 70));
+    Report(Item("/data/done", 2, 100, 10));
+    EXPECT_EQ(3u, TopRows());
+    EXPECT_DOUBLE_EQ(30.0, static_cast<double>((*Row("/data/busy"))[m_cols->m_col_percentage]));
+    EXPECT_DOUBLE_EQ(70.0, static_cast<double>((*Row("/data/new"))[m_cols->m_col_percentage]));
+    EXPECT_DOUBLE_EQ(10.0, static_cast<double>((*Row("/data/done"))[m_cols->m_col_percentage]));
+}
+
+TEST_F(TaskListTest, TheSummaryDrivesTheStatusLineAndTheTaskButton) {
+    struct Case {
+        const char* pszSummary;
+        bool bRunning;
+        const char* pszStatus;
+    };
+    const Case cases[] = {
+        {"2,100,2048,00:01:05", true,
+         "you have 2 files backup, speed 2.00KB/s, need 00:01:05 hours finish."},
+        // no files left: Start, though rows remain
+        {"0,0,0,00:00:00", false, "Backup to Velmo"},
+        // the engine's value before its first report, and a time of any length
+        {"", false, "Backup to Velmo"},
+        {"7,1,1,1234567:00:00", true,
+         "you have 7 files backup, speed 1B/s, need 1234567:00:00 hours finish."},
+        {"garbage", false, "Backup to Velmo"},
+    };
+    for (const Case& c : cases) {
+        _ProgressItem item = Item("/data/a", 2, 100, 10);
+        item.strTaskInfo = c.pszSummary;
+        Report(item);
+        EXPECT_EQ(c.bRunning, m_pMain->is_task_running()) << c.pszSummary;
+        EXPECT_EQ(c.bRunning ? "Stop" : "Start", m_pMain->task_button_label()) << c.pszSummary;
+        EXPECT_EQ(c.pszStatus, m_pMain->status_text()) << c.pszSummary;
+    }
+    EXPECT_EQ(1u, TopRows());
+}
+
+TEST_F(TaskListTest, NoSpaceOpensOneDialogPerBurstAndItsButtonOpensTheUpgradePage) {
+    for (int nCode : {1013, 410, 1013, 410, 410}) {
+        _ProgressItem item = Item("/data/f" + std::to_string(nCode), 4);
+        item.nErrorCode = nCode;
+        Report(item);
+    }
+    EXPECT_EQ(1, m_pMain->space_dialogs_shown());
+    ASSERT_TRUE(m_pMain->is_space_dialog_open());
+    for (Gtk::Window* pWindow : Gtk::Window::list_toplevels())
+        if (pWindow->get_title() == "space not enough")
+            Screenshot(*pWindow, "space-dialog");
+    m_pMain->answer_space_dialog(Gtk::RESPONSE_OK);
+    EXPECT_FALSE(m_pMain->is_space_dialog_open());
+    PumpUntil([this] { return !OpenedPages().empty(); });
+    EXPECT_EQ(StandinUrl("/?ct=vip\n"), OpenedPages());
+}
+
+TEST(DropText, EntriesAndFileNames) {
+    struct Case {
+        const char* pszWhat;
+        std::string strText;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"a URI list with CR LF", "file:///a/b.txt\r\nfile:///c%20d/e\r\n", {"/a/b.txt", "/c d/e"}},
+        {"the last line without a line end", "file:///x\nfile:///y", {"/x", "/y"}},
+        {"no file URI at all", "hello world\r\n", {}},
+        {"a comment before the entry", "# from a file manager\nfile:///z\n", {"/z"}},
+        {"bytes that are not UTF-8", "file:///tmp/caf%E9\n", {"/tmp/caf\xE9"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> files;
+        for (const std::string& strUri : rodedudir::split_drop_uris(c.strText))
+            files.push_back(rodedudir::get_filename_from_uri(strUri));
+        EXPECT_EQ(c.files, files) << c.pszWhat;
+    }
+}
+
+TEST_F(TaskListTest, ADropStopsAtTheFirstFileItCannotRead) {
+    const std::string strA = m_strWork + "/a.txt", strC = m_strWork + "/c.txt";
+    WriteFile(strA, "a");
+    WriteFile(strC, "c");
+    std::string strText;
+    AnswerNextDialog(Gtk::RESPONSE_OK, &strText);
+    std::vector<std::string> files = m_pMain->accept_drop_text(
+        "file://" + strA + "\r\nfile://" + m_strWork + "/missing.txt\r\nfile://" + strC + "\r\n");
+    EXPECT_EQ(std::vector<std::string>{strA}, files);
+    EXPECT_EQ("cannot access:", strText);
+}
+
+TEST_F(TaskListTest, DeleteCancelsTopLevelTasksInTheEngineAndTakesChildRowsWithTheirFolder) {
+    // the stand-in holds the dispatch, so the file is still under way when it is deleted
+    Fault("action=stall&on=dispatch&seconds=20");
+    const std::string strFile = m_strWork + "/big.bin";
+    WriteFile(strFile, std::string(300000, 'x'));
+    m_pMain->add_task(strFile);
+    ASSERT_TRUE(PumpUntil([] { return _VelmoUpload::UploadManager::GetRunningCount() == 1; }));
+    // a failed folder with its failed files below it, and a task left alone
+    Report(Item("/data/folder", 4));
+    Glib::RefPtr<Gtk::TreeStore> model = m_pMain->tree_model();
+    for (const char* pszChild : {"/data/folder/x", "/data/folder/y"})
+        (*model->append(Row("/data/folder")->children()))[m_cols->m_col_path] = pszChild;
+    Report(Item("/data/keep", 2, 100, 10));
+
+    Glib::RefPtr<Gtk::TreeSelection> selection = m_pMain->tree_view()->get_selection();
+    m_pMain->tree_view()->expand_all();
+    for (const std::string& strPath :
+         {strFile, std::string("/data/folder"), std::string("/data/folder/y")})
+        selection->select(Row(strPath));
+    m_pMain->on_del_task();
+
+    EXPECT_FALSE(Row(strFile));
+    EXPECT_FALSE(Row("/data/folder"));
+    EXPECT_FALSE(Row("/data/folder/x"));
+    EXPECT_TRUE(Row("/data/keep"));
+    EXPECT_EQ(1u, m_pMain->task_record_count());
+    EXPECT_TRUE(selection->is_selected(Row("/data/keep")));
+    EXPECT_TRUE(PumpUntil([] { return _VelmoUpload::UploadManager::GetTaskCount() == 0; }));
+    // a cancelled upload leaves nothing to resume
+    EXPECT_EQ(std::string::npos,
+              ReadFile(m_strHome + "/.Vurozudeduz/upload/100001_upload.ini").find("big.bin"));
+}
+
+TEST_F(TaskListTest, AFoldersChildRowsFollowItsFailedFilesAndItsRowIsTheEnginesOwn) {
+    const std::string strFolder = m_strWork + "/pics";
+    mkdir(strFolder.c_str(), 0755);
+    for (const char* pszName : {"/a.jpg", "/b.jpg", "/c.jpg"})
+        WriteFile(strFolder + pszName, std::string(5000, pszName[1]));
+    // the service refuses the first file it is asked for
+    Fault("action=status&on=dispatch&count=1&statuscode=500&statusmsg=busy");
+    // added with a trailing "/": the row is the folder's, as the engine reports it
+    m_pMain->add_task(strFolder + "/");
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Gtk::TreeModel::iterator row = Row(strFolder);
+            return row && static_cast<int>((*row)[m_cols->m_col_status_value]) == 4;
+        },
+        std::chrono::seconds(30)));
+    ASSERT_EQ(1u, TopRows());
+    Gtk::TreeModel::iterator folder = Row(strFolder);
+    ASSERT_EQ(1u, folder->children().size());
+    EXPECT_EQ(Image("zov_upload_error.png"),
+              Glib::RefPtr<Gdk::Pixbuf>((*folder->children().begin())[m_cols->m_col_status]));
+    m_pMain->tree_view()->expand_all();
+    Screenshot(*m_pMain, "list-folder-failed-file");
+
+    // started again, the failed file goes through: its row goes, the folder is done
+    m_pMain->on_task_control();
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Gtk::TreeModel::iterator row = Row(strFolder);
+            return row && static_cast<int>((*row)[m_cols->m_col_status_value]) == 5;
+        },
+        std::chrono::seconds(30)));
+    EXPECT_EQ(0u, Row(strFolder)->children().size());
+    EXPECT_EQ(1u, TopRows());
+}
+
+}  // namespace
+}  // namespace velmotest
