@@ -105,10 +105,14 @@ public:
     bool is_task_running() const { return _task_running; }
 
     // ---- the task list, on the GUI thread
-    void update_task(const std::string& strPath, const _ProgressItem& item);
+    // bEngine: a report of the engine, whose summary the status line and task button show; a
+    // row the window makes for a path it adds has no summary to show
+    void update_task(const std::string& strPath, const _ProgressItem& item, bool bEngine = true);
     void remove_task(const std::string& strPath);
-    Gtk::TreeModel::iterator add_listview(const std::string& strPath, const _ProgressItem& item);
-    void update_listview(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item);
+    Gtk::TreeModel::iterator add_listview(const std::string& strPath, const _ProgressItem& item,
+                                          bool bEngine = true);
+    void update_listview(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item,
+                         bool bEngine = true);
     void remove_listview(const std::string& strPath);
     bool get_show_error_dlg(bool bSet);
 
@@ -165,6 +169,7 @@ private:
     void set_status_text(const std::string& strText);
     void apply_summary(const std::string& strTaskInfo);
     void apply_report(_ProgressItem& item);
+    void fill_row(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item);
     void sync_folder_children(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item);
     // erases a task's row with its record; returns the next row
     Gtk::TreeModel::iterator erase_top_row(const Gtk::TreeModel::iterator& iter);

@@ -91,7 +91,7 @@ void UploadWindow::add_one_task(const std::string& strPath) {
     item.strFileName = Glib::filename_display_basename(strPath);
     item.strFilePath = strPath;
     item.isFolder = Utils::IsDir(strPath);
-    update_task(strPath, item);
+    update_task(strPath, item, false);
     if (item.isFolder)
         UploadManager::UploadFolder(strPath, _str_upload_target, ISPTypeAuto, true);
     else

@@ -163,7 +163,8 @@ void UploadWindow::apply_report(_ProgressItem& item) {
     update_task(item.strFilePath, item);
 }
 
-void UploadWindow::update_task(const std::string& strPath, const _ProgressItem& item) {
+void UploadWindow::update_task(const std::string& strPath, const _ProgressItem& item,
+                               bool bEngine) {
     std::cout << "update_task=" << strPath << "\n";
     if (!_is_login)
         return;  // a report of a session that has ended
@@ -178,23 +179,24 @@ void UploadWindow::update_task(const std::string& strPath, const _ProgressItem& 
         }
     }
     if (iter) {
-        update_listview(iter, item);
+        update_listview(iter, item, bEngine);
         return;
     }
-    iter = add_listview(strPath, item);
+    iter = add_listview(strPath, item, bEngine);
     Glib::Threads::Mutex::Lock lock(_lock_task);
     _ProgressItem& stored = _task_list[strPath];
     stored = item;
     stored.iter = iter;
 }
 
-Gtk::TreeModel::iterator UploadWindow::add_listview(const std::string&, const _ProgressItem& item) {
+Gtk::TreeModel::iterator UploadWindow::add_listview(const std::string&, const _ProgressItem& item,
+                                                    bool bEngine) {
     std::cout << "add_listview\n";
     show_drag_img(false);
     Gtk::TreeModel::iterator iter = m_refTreeModel->append();
     (*iter)[m_Columns.m_col_percentage] = 0.0;
     (*iter)[m_Columns.m_col_status_value] = -1;
-    update_listview(iter, item);
+    update_listview(iter, item, bEngine);
     return iter;
 }
 
@@ -218,90 +220,94 @@ void UploadWindow::remove_listview(const std::string& strPath) {
         m_refTreeModel->erase(iter);
 }
 
-void UploadWindow::update_listview(const Gtk::TreeModel::iterator& iter,
-                                   const _ProgressItem& item) {
-    if (iter) {
-        try {
-            Gtk::TreeModel::Row row = *iter;
-            row[m_Columns.m_col_type] =
-                pixbuf(item.isFolder ? "zov_folder_flag.png" : "zov_file_flag.png");
-            row[m_Columns.m_col_name] = DisplayName(item.strFilePath);
-            row[m_Columns.m_col_path] = item.strFilePath;
-            row[m_Columns.m_col_size] = Utils::GetShowSize(item.nFileSize);
-            double fPercent = 0.0;
-            if (item.nFileSize > 0)
-                fPercent = static_cast<double>(item.nUploadSize) /
-                           static_cast<double>(item.nFileSize) * 100.0;
-            row[m_Columns.m_col_percentage] = fPercent;
-            const std::string strSpeed = Utils::GetShowSize(item.nSpeed) + "/s";
-            const int nPrevious = row[m_Columns.m_col_status_value];
-            switch (item.status) {
-                case _VelmoUpload::TaskStatusError:
-                    row[m_Columns.m_col_status_value] = 4;
-                    row[m_Columns.m_col_status] = pixbuf("zov_upload_error.png");
-                    row[m_Columns.m_col_speed] = strSpeed;
-                    if (!item.isFolder)
-                        row[m_Columns.m_col_info] = item.strErrorMsg;
-                    break;
-                case _VelmoUpload::TaskStatusInit:
-                    row[m_Columns.m_col_status_value] = 0;
-                    row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
-                    row[m_Columns.m_col_speed] = "";
-                    break;
-                case _VelmoUpload::TaskStatusHash:
-                    row[m_Columns.m_col_status_value] = 1;
-                    row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
-                    row[m_Columns.m_col_info] = _("Hashing...");
-                    row[m_Columns.m_col_speed] = "";
-                    break;
-                case _VelmoUpload::TaskStatusUpload:
-                    row[m_Columns.m_col_status_value] = 2;
-                    row[m_Columns.m_col_status] = pixbuf("zov_uploading.png");
-                    row[m_Columns.m_col_info] = "";
-                    row[m_Columns.m_col_speed] = strSpeed;
-                    break;
-                case _VelmoUpload::TaskStatusStop:
-                    // a task that failed and was then stopped keeps saying why it failed
-                    if (nPrevious != 4) {
-                        row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
-                        row[m_Columns.m_col_info] = "";
-                    }
-                    row[m_Columns.m_col_status_value] = 3;
-                    row[m_Columns.m_col_speed] = "";
-                    set_status_text(_("Backup to Velmo"));
-                    break;
-                case _VelmoUpload::TaskStatusSucceed:
-                    row[m_Columns.m_col_status_value] = 5;
-                    row[m_Columns.m_col_status] = pixbuf("zov_upload_finish.png");
-                    row[m_Columns.m_col_info] = "";
-                    row[m_Columns.m_col_speed] = "";
-                    row[m_Columns.m_col_percentage] = 100.0;
-                    set_status_text(_("Backup to Velmo"));
-                    update_user_space();
-                    break;
-                default:
-                    row[m_Columns.m_col_speed] = strSpeed;
-                    break;
-            }
-            if (item.isFolder)
-                sync_folder_children(iter, item);
-        } catch (const Glib::FileError& e) {
-            fatal_list_error(
-                "oh~~~, FileError exception:" + std::to_string(e.code()) + ", msg=" + e.what(),
-                _("FileError exception occur!!"), e.what() + std::string(_("!!! app exit now!")));
-        } catch (const Gdk::PixbufError& e) {
-            fatal_list_error(
-                "oh~~~, PixbufError exception:" + std::to_string(e.code()) + ", msg=" + e.what(),
-                _("PixbufError exception occur!!!"),
-                e.what() + std::string(_("!!! app exit now!")));
-        } catch (...) {
-            fatal_list_error("xxxxxxxxxxxxxx update listview has error xxxxxxxxxxxxx",
-                             _("unknow exception occur!!!"), _("!!! app exit now!"));
-        }
-    }
+void UploadWindow::update_listview(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item,
+                                   bool bEngine) {
+    if (iter)
+        fill_row(iter, item);
+    if (!bEngine)
+        return;
     apply_summary(item.strTaskInfo);
     if (item.nErrorCode == kNoSpaceEngine || item.nErrorCode == kNoSpaceService)
         show_space_dialog();
+}
+
+void UploadWindow::fill_row(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item) {
+    try {
+        Gtk::TreeModel::Row row = *iter;
+        row[m_Columns.m_col_type] =
+            pixbuf(item.isFolder ? "zov_folder_flag.png" : "zov_file_flag.png");
+        row[m_Columns.m_col_name] = DisplayName(item.strFilePath);
+        row[m_Columns.m_col_path] = item.strFilePath;
+        row[m_Columns.m_col_size] = Utils::GetShowSize(item.nFileSize);
+        double fPercent = 0.0;
+        if (item.nFileSize > 0)
+            fPercent =
+                static_cast<double>(item.nUploadSize) / static_cast<double>(item.nFileSize) * 100.0;
+        row[m_Columns.m_col_percentage] = fPercent;
+        const std::string strSpeed = Utils::GetShowSize(item.nSpeed) + "/s";
+        const int nPrevious = row[m_Columns.m_col_status_value];
+        switch (item.status) {
+            case _VelmoUpload::TaskStatusError:
+                row[m_Columns.m_col_status_value] = 4;
+                row[m_Columns.m_col_status] = pixbuf("zov_upload_error.png");
+                row[m_Columns.m_col_speed] = strSpeed;
+                if (!item.isFolder)
+                    row[m_Columns.m_col_info] = item.strErrorMsg;
+                break;
+            case _VelmoUpload::TaskStatusInit:
+                row[m_Columns.m_col_status_value] = 0;
+                row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
+                row[m_Columns.m_col_speed] = "";
+                break;
+            case _VelmoUpload::TaskStatusHash:
+                row[m_Columns.m_col_status_value] = 1;
+                row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
+                row[m_Columns.m_col_info] = _("Hashing...");
+                row[m_Columns.m_col_speed] = "";
+                break;
+            case _VelmoUpload::TaskStatusUpload:
+                row[m_Columns.m_col_status_value] = 2;
+                row[m_Columns.m_col_status] = pixbuf("zov_uploading.png");
+                row[m_Columns.m_col_info] = "";
+                row[m_Columns.m_col_speed] = strSpeed;
+                break;
+            case _VelmoUpload::TaskStatusStop:
+                // a task that failed and was then stopped keeps saying why it failed
+                if (nPrevious != 4) {
+                    row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
+                    row[m_Columns.m_col_info] = "";
+                }
+                row[m_Columns.m_col_status_value] = 3;
+                row[m_Columns.m_col_speed] = "";
+                set_status_text(_("Backup to Velmo"));
+                break;
+            case _VelmoUpload::TaskStatusSucceed:
+                row[m_Columns.m_col_status_value] = 5;
+                row[m_Columns.m_col_status] = pixbuf("zov_upload_finish.png");
+                row[m_Columns.m_col_info] = "";
+                row[m_Columns.m_col_speed] = "";
+                row[m_Columns.m_col_percentage] = 100.0;
+                set_status_text(_("Backup to Velmo"));
+                update_user_space();
+                break;
+            default:
+                row[m_Columns.m_col_speed] = strSpeed;
+                break;
+        }
+        if (item.isFolder)
+            sync_folder_children(iter, item);
+    } catch (const Glib::FileError& e) {
+        fatal_list_error(
+            "oh~~~, FileError exception:" + std::to_string(e.code()) + ", msg=" + e.what(),
+            _("FileError exception occur!!"), e.what() + std::string(_("!!! app exit now!")));
+    } catch (const Gdk::PixbufError& e) {
+        fatal_list_error(
+            "oh~~~, PixbufError exception:" + std::to_string(e.code()) + ", msg=" + e.what(),
+            _("PixbufError exception occur!!!"), e.what() + std::string(_("!!! app exit now!")));
+    } catch (...) {
+        fatal_list_error("xxxxxxxxxxxxxx update listview has error xxxxxxxxxxxxx",
+                         _("unknow exception occur!!!"), _("!!! app exit now!"));
+    }
 }
 
 // A folder's child rows are the files that failed, as the engine has them now: a file

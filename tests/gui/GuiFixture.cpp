@@ -176,19 +176,21 @@ void GuiTest::TearDown() {
     StandinFixture::TearDown();
 }
 
+void GuiTest::SubmitLoginDialog(const std::string& strName, const std::string& strPassword) {
+    Gtk::Entry* pName = nullptr;
+    Gtk::Entry* pPassword = nullptr;
+    Gtk::Button* pButton = nullptr;
+    m_win.refBuilder->get_widget("text_name", pName);
+    m_win.refBuilder->get_widget("text_passwd", pPassword);
+    m_win.refBuilder->get_widget("button_login", pButton);
+    pName->set_text(strName);
+    pPassword->set_text(strPassword);
+    pButton->clicked();
+}
+
 void GuiTest::LogInThroughDialog(const std::string& strName, const std::string& strPassword) {
-    Glib::RefPtr<Gtk::Builder> refBuilder = m_win.refBuilder;
-    WhenShown(m_win.pLoginWin, [refBuilder, strName, strPassword]() {
-        Gtk::Entry* pName = nullptr;
-        Gtk::Entry* pPassword = nullptr;
-        Gtk::Button* pButton = nullptr;
-        refBuilder->get_widget("text_name", pName);
-        refBuilder->get_widget("text_passwd", pPassword);
-        refBuilder->get_widget("button_login", pButton);
-        pName->set_text(strName);
-        pPassword->set_text(strPassword);
-        pButton->clicked();
-    });
+    WhenShown(m_win.pLoginWin,
+              [this, strName, strPassword]() { SubmitLoginDialog(strName, strPassword); });
     m_win.pMainWin->on_user_login();
 }
 

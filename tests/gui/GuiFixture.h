@@ -43,6 +43,8 @@ protected:
 
     // Logs in through the dialog, as a user would: fills it in and presses Login.
     void LogInThroughDialog(const std::string& strName, const std::string& strPassword);
+    // What the user does in the open login dialog: fills it in and presses Login.
+    void SubmitLoginDialog(const std::string& strName, const std::string& strPassword);
     // A report as the engine would send it, queued the way the progress callback queues it.
     void Report(const rodedudir::_ProgressItem& item);
     // The window's stdout diagnostics are not checked; the xdg-open the window starts is a

@@ -7,6 +7,7 @@
 #include "GuiFixture.h"
 #include "Velmoupload.h"
 #include "drop_text.h"
+#include "login_window.h"
 #include "main_window.h"
 #include "resource.h"
 #include "utils/Utils.h"
@@ -189,6 +190,48 @@ TEST_F(TaskListTest, NoSpaceOpensOneDialogPerBurstAndItsButtonOpensTheUpgradePag
     EXPECT_FALSE(m_pMain->is_space_dialog_open());
     PumpUntil([this] { return !OpenedPages().empty(); });
     EXPECT_EQ(StandinUrl("/?ct=vip\n"), OpenedPages());
+}
+
+TEST_F(GuiTest, PathsAddedWhileTheLoginDialogIsOpenWaitForItsOutcome) {
+    UploadWindow* pMain = m_win.pMainWin;
+    std::vector<std::string> paths;
+    for (const char* pszName : {"/a", "/b", "/c", "/d"}) {
+        paths.push_back(m_strWork + pszName);
+        WriteFile(paths.back(), pszName);
+    }
+    // a second start's path arrives while the dialog is open; the dialog is cancelled
+    WhenShown(m_win.pLoginWin, [&]() {
+        pMain->add_task(paths[1]);
+        m_win.pLoginWin->response(Gtk::RESPONSE_DELETE_EVENT);
+    });
+    pMain->add_task(paths[0]);
+    EXPECT_FALSE(pMain->is_login());
+    EXPECT_EQ(0u, pMain->tree_model()->children().size());
+
+    // the same, and the user logs in: every path waits for it and is added once
+    WhenShown(m_win.pLoginWin, [&]() {
+        pMain->add_tasks({paths[3]});
+        SubmitLoginDialog("demo", "demo");
+    });
+    pMain->add_task(paths[2]);
+    ASSERT_TRUE(pMain->is_login());
+    EXPECT_EQ(2u, pMain->tree_model()->children().size());
+    EXPECT_EQ(2u, pMain->task_record_count());
+    EXPECT_TRUE(pMain->is_task_running());
+}
+
+TEST_F(TaskListTest, ANameThatIsNotUtf8IsShownReadableAndItsRowFollowsTheEngine) {
+    const std::string strFile = m_strWork + "/caf\xE9 menu.txt";  // Latin-1, as old disks hold it
+    WriteFile(strFile, "soup of the day");
+    m_pMain->add_task(strFile);
+    ASSERT_TRUE(PumpUntil([&] {
+        Gtk::TreeModel::iterator row = Row(strFile);
+        return row && static_cast<int>((*row)[m_cols->m_col_status_value]) == 5;
+    }, std::chrono::seconds(30)));
+    EXPECT_EQ(1u, TopRows());
+    const std::string strName = Text(strFile, m_cols->m_col_name);
+    EXPECT_TRUE(g_utf8_validate(strName.c_str(), -1, nullptr)) << strName;
+    EXPECT_NE(std::string::npos, strName.find(" menu.txt")) << strName;
 }
 
 TEST(DropText, EntriesAndFileNames) {
