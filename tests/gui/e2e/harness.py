@@ -78,6 +78,17 @@ class Standin:
     def host(self):
         return '127.0.0.1:%d' % self.port
 
+    def fault(self, **params):
+        """Makes the stand-in misbehave (see its fault control); reset() undoes it."""
+        import urllib.parse
+        import urllib.request
+        body = urllib.parse.urlencode(params).encode()
+        urllib.request.urlopen('http://%s/_standin/fault' % self.host, body, timeout=10).read()
+
+    def reset(self):
+        import urllib.request
+        urllib.request.urlopen('http://%s/_standin/reset' % self.host, b'all=0', timeout=10).read()
+
     def stored(self):
         """path -> SHA-1 of every file the stand-in holds, from its home page."""
         import urllib.request
@@ -114,6 +125,19 @@ class App:
     def log(self):
         with open(self.log_path, errors='replace') as f:
             return f.read()
+
+    def reports(self, path=None):
+        """The progress reports the program printed, oldest first, as dicts of their fields."""
+        found = []
+        for block in re.findall(r'^isFolder=.*?^strErrorMsg=[^\n]*', self.log(), re.M | re.S):
+            fields = dict(line.split('=', 1) for line in block.split('\n') if '=' in line)
+            if path is None or fields.get('strFilePath') == path:
+                found.append(fields)
+        return found
+
+    def wait_for_status(self, path, status, timeout=60):
+        return wait_for(lambda: [r for r in self.reports(path) if r['status'] == str(status)],
+                        timeout, 'status %s of %s' % (status, path))
 
     def stop(self):
         for proc in self.procs:

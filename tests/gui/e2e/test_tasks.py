@@ -1,0 +1,118 @@
+#!/usr/bin/python3
+"""Backing up with the window alone: files and folders added by a second start and by a drop,
+their rows reaching the end, the stand-in holding exactly their bytes and tree; a large file
+stopped and started; the list emptied at logout; and an unfinished upload that survives a
+restart of the program and completes after Start."""
+import hashlib
+import os
+import subprocess
+import time
+import unittest
+
+import pyatspi
+
+from harness import (BIN, E2ETest, click, find, log_in_through_dialog, screenshot, table_rows,
+                     terminate, wait_for)
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def sha1(path):
+    with open(path, 'rb') as f:
+        return hashlib.sha1(f.read()).hexdigest().upper()
+
+
+class TasksTest(E2ETest):
+
+    def tree(self, root, files):
+        """Writes files (relative name -> size) below root; returns their paths."""
+        paths = {}
+        for name, size in files.items():
+            paths[name] = self.write_file(os.path.join(root, name), os.urandom(size))
+        return paths
+
+    def assert_stored(self, local_paths, remote_prefix=''):
+        stored = self.standin.stored()
+        for name, path in local_paths.items():
+            self.assertEqual(sha1(path), stored.get(remote_prefix + '/' + name), name)
+
+    def button(self, frame, name):
+        return find(frame, pyatspi.ROLE_PUSH_BUTTON, name)
+
+    def test_files_and_folders_reach_the_service_exactly(self):
+        proc = self.app.start()
+        app = self.app.accessible(proc)
+        log_in_through_dialog(app, 'demo', 'demo')
+        frame = find(app, pyatspi.ROLE_FRAME)
+        wait_for(lambda: frame.name.endswith('<100001>'), what='the login')
+
+        files = self.tree('', {'notes.bin': 1500000})
+        folder = self.tree('pics', {'a.jpg': 70000, 'sub/b.jpg': 300, 'sub/deeper/c.jpg': 2 * 1048576 + 17})
+        for path in (files['notes.bin'], os.path.join(self.home, 'pics') + '/'):
+            self.assertEqual(0, self.app.run(path).returncode)
+        self.app.wait_for_status(files['notes.bin'], 5)
+        self.app.wait_for_status(os.path.join(self.home, 'pics'), 5)
+        self.assert_stored(files)
+        self.assert_stored(folder, '/pics')
+        names = [row[0] for row in table_rows(app)]
+        self.assertEqual(['notes.bin', 'pics'], names)
+        screenshot('list-finished')
+
+        # a file dragged from another program and dropped on the window
+        dropped = self.write_file('dropped file.txt', b'dragged and dropped\n')
+        source = subprocess.Popen(['/usr/bin/python3', os.path.join(HERE, 'drag_source.py'), dropped])
+        try:
+            time.sleep(1.5)
+            x, y = 640, 512  # the middle of the screen: the window is centred
+            subprocess.run(['xdotool', 'mousemove', '40', '40', 'mousedown', '1'], check=True)
+            for step in range(1, 11):
+                subprocess.run(['xdotool', 'mousemove', str(40 + (x - 40) * step // 10),
+                                str(40 + (y - 40) * step // 10)], check=True)
+                time.sleep(0.05)
+            subprocess.run(['xdotool', 'mouseup', '1'], check=True)
+            self.app.wait_for_status(dropped, 5)
+        finally:
+            source.terminate()
+        self.assert_stored({'dropped file.txt': dropped})
+
+        click(self.button(frame, 'Logout'))
+        wait_for(lambda: frame.name == 'Velmo WebDisk - not login', what='the logout')
+        self.assertEqual([], table_rows(app))
+
+    def test_a_large_file_stops_starts_and_survives_a_restart(self):
+        self.remember_demo_account()
+        big = self.tree('', {'video.mkv': 24 * 1048576 + 5})['video.mkv']
+        folder = self.tree('album', {'1.png': 1048576, '2.png': 1048576 + 1})
+        # slow pieces: the upload is still under way when the user acts
+        self.standin.fault(action='stall', on='piece', count=1000, seconds=0.25)
+        proc = self.app.start(big)
+        frame = self.app.frame(proc)
+        self.assertEqual(0, self.app.run(os.path.join(self.home, 'album')).returncode)
+        wait_for(lambda: [r for r in self.app.reports(big) if int(r['nUploadSize']) >= 3 * 1048576],
+                 60, 'the first pieces')
+        screenshot('list-uploading')
+
+        click(self.button(frame, 'Stop'))
+        self.app.wait_for_status(big, 3)
+        click(self.button(frame, 'Start'))
+        stopped_at = int(self.app.reports(big)[-1]['nUploadSize'])
+        wait_for(lambda: int(self.app.reports(big)[-1]['nUploadSize']) > stopped_at + 1048576, 60,
+                 'the upload to go on')
+
+        # quitting in the middle keeps the upload for the next start
+        self.assertEqual(0, terminate(proc))
+        self.standin.reset()
+        proc = self.app.start()
+        app = self.app.accessible(proc)
+        frame = self.app.frame(proc)
+        self.app.wait_for_status(big, 3)
+        wait_for(lambda: 'video.mkv' in [row[0] for row in table_rows(app)], what='the stopped row')
+        click(self.button(frame, 'Start'))
+        self.app.wait_for_status(big, 5, timeout=120)
+        self.app.wait_for_status(os.path.join(self.home, 'album'), 5, timeout=120)
+        self.assert_stored({'video.mkv': big})
+        self.assert_stored(folder, '/album')
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
