@@ -43,10 +43,11 @@ bench_need() {
 }
 
 # A port nobody answers on; a server that then fails to bind is caught by bench_wait_http.
+# Below Linux's ephemeral range (32768 up), so no client connection of the run holds it.
 bench_free_port() {
     local port i
     for i in $(seq 200); do
-        port=$((20000 + RANDOM % 40000))
+        port=$((20000 + RANDOM % 12000))
         if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
             echo "$port"
             return 0
@@ -152,19 +153,21 @@ bench_rclone_opts() {
     rclone_opts=(--webdav-url "http://127.0.0.1:$rclone_port/" --config "$bench_work/rclone.conf")
 }
 
-# bench_run COMMAND...: sets run_secs (wall), run_rss_kib (peak RSS) and run_rc; stdin and
+# bench_run COMMAND...: sets run_secs (wall), run_cpu_secs (user + system), run_rss_kib (peak
+# RSS) and run_rc; stdin and
 # stdout are the caller's, stderr goes to $bench_work/run.err.
 bench_run() {
     local t0 t1
     t0=$EPOCHREALTIME
-    if /usr/bin/time -f '%M' -o "$bench_work/run.time" "$@" 2>"$bench_work/run.err"; then
+    if /usr/bin/time -f '%U %S %M' -o "$bench_work/run.time" "$@" 2>"$bench_work/run.err"; then
         run_rc=0
     else
         run_rc=$?
     fi
     t1=$EPOCHREALTIME
     run_secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-    run_rss_kib=$(tail -n 1 "$bench_work/run.time")
+    run_rss_kib=$(tail -n 1 "$bench_work/run.time" | awk '{ print $3 }')
+    run_cpu_secs=$(tail -n 1 "$bench_work/run.time" | awk '{ printf "%.2f", $1 + $2 }')
     return 0
 }
 

@@ -38,31 +38,39 @@ make_files "$bench_work/folder" "$folder_files"
 make_files "$bench_work/drop" "$drop_files"
 mapfile -t dropped < <(find "$bench_work/drop" -type f | sort)
 
-bench_start_standin "$build/bin/velmo-standin" "$bench_work/standin" "$bench_work/standin.log" \
-    --quota 1000000000000
-host="127.0.0.1:$standin_port"
+# Each round gets a stand-in of its own on the same port: one that has stored files before
+# answers more slowly, which would favour whichever client goes first.
+port=$(bench_free_port)
+host="127.0.0.1:$port"
+round=0
+standin_pid=
+fresh_standin() {
+    [ -z "$standin_pid" ] || bench_stop "$standin_pid"
+    round=$((round + 1))
+    bench_start_standin "$build/bin/velmo-standin" "$bench_work/standin-$round" \
+        "$bench_work/standin-$round.log" --port "$port" --quota 1000000000000
+}
+fresh_standin
 export HOME="$bench_work/home" XDG_RUNTIME_DIR="$bench_work/run" VELMO_API_HOST="$host"
 export LC_ALL=C.UTF-8 LANGUAGE=en
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 printf 'demo\n' | "$build/bin/velmoupload-cli" --user demo --password-stdin --remember --auto \
     >/dev/null 2>&1
 
-forget_stored() { curl -s -o /dev/null -d all=1 "http://$host/_standin/reset"; }
-
 headless() {  # headless NAME PATH...
     local name=$1
     shift
-    forget_stored
+    fresh_standin
     bench_run "$build/bin/velmoupload-cli" "$@" >/dev/null
     [ "$run_rc" -eq 0 ] || { echo "velmoupload-cli failed:" >&2; tail -5 "$bench_work/run.err" >&2; exit 1; }
-    eval "${name}_cli_secs=$run_secs ${name}_cli_rss=$run_rss_kib"
+    eval "${name}_cli_secs=$run_secs ${name}_cli_rss=$run_rss_kib ${name}_cli_cpu=$run_cpu_secs"
 }
 
 # The window, logged in and idle; sets app_pid, app_log, stall_log.
 start_window() {
     app_log="$bench_work/window-$1.log"
     stall_log="$bench_work/stall-$1"
-    forget_stored
+    fresh_standin
     VELMO_STALL_LOG="$stall_log" "$build/bin/vurozudeduz" >"$app_log" 2>&1 &
     app_pid=$!
     bench_pids+=("$app_pid")
@@ -87,8 +95,10 @@ wait_lines() {
     awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }'
 }
 
-stop_window() {  # sets the window's peak memory (KiB) and longest stall (ms)
+stop_window() {  # sets the window's peak memory (KiB), longest stall (ms) and CPU seconds
     win_rss=$(awk '/^VmHWM/ { print $2 }' "/proc/$app_pid/status")
+    win_cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$app_pid/stat")
+    [ -z "${VELMO_BENCH_SHOW_X:-}" ] || echo "Xvfb CPU: $(awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$(pgrep -n Xvfb)/stat") s, window CPU $win_cpu s"
     kill "$app_pid"
     wait "$app_pid" 2>/dev/null || true
     bench_forget "$app_pid"
@@ -102,7 +112,7 @@ t0=$EPOCHREALTIME
 "$build/bin/vurozudeduz" "$bench_work/folder"
 folder_win_secs=$(wait_lines '^status=5$' 1 "$t0")
 stop_window
-folder_win_rss=$win_rss folder_win_stall=$win_stall
+folder_win_rss=$win_rss folder_win_stall=$win_stall folder_win_cpu=$win_cpu
 
 # ---- single files dropped at once
 headless drop "${dropped[@]}"
@@ -122,21 +132,24 @@ xdotool mouseup 1
 drop_rows_secs=$(wait_lines '^add_listview$' "$drop_files" "$t0")
 drop_win_secs=$(wait_lines '^status=5$' "$drop_files" "$t0")
 stop_window
-drop_win_rss=$win_rss drop_win_stall=$win_stall
+drop_win_rss=$win_rss drop_win_stall=$win_stall drop_win_cpu=$win_cpu
 bench_stop "$source_pid"
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-report() {  # report LABEL WIN_SECS CLI_SECS STALL RSS
+report() {  # report LABEL WIN_SECS CLI_SECS STALL RSS WIN_CPU CLI_CPU
     local r
     r=$(ratio "$2" "$3")
     printf '%-34s window %7.2f s  headless %7.2f s  ratio %s (<= 1.15: %s)\n' "$1" "$2" "$3" "$r" \
         "$(bench_check "$r" '<=' 1.15)"
+    printf '%-34s CPU time: window %s s, headless %s s\n' "" "$6" "$7"
     printf '%-34s longest main-loop stall %s ms (< 250: %s), window peak memory %s MiB\n' "" "$4" \
         "$(bench_check "$4" '<' 250)" "$(mib "$5")"
 }
 echo
-report "folder of $folder_files files" "$folder_win_secs" "$folder_cli_secs" "$folder_win_stall" "$folder_win_rss"
-report "$drop_files files dropped" "$drop_win_secs" "$drop_cli_secs" "$drop_win_stall" "$drop_win_rss"
+report "folder of $folder_files files" "$folder_win_secs" "$folder_cli_secs" "$folder_win_stall" "$folder_win_rss" \
+    "$folder_win_cpu" "$folder_cli_cpu"
+report "$drop_files files dropped" "$drop_win_secs" "$drop_cli_secs" "$drop_win_stall" "$drop_win_rss" "$drop_win_cpu" \
+    "$drop_cli_cpu"
 printf '%-34s all %s rows shown %s s after the drop\n' "" "$drop_files" "$drop_rows_secs"
 printf '%-34s headless peak memory: folder %s MiB, files %s MiB\n' "" "$(mib "$folder_cli_rss")" "$(mib "$drop_cli_rss")"

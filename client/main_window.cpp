@@ -72,7 +72,7 @@ UploadWindow::UploadWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Buil
     : Gtk::Window(cobject),
       m_refGlade(refGlade),
       _ptr_resource(Resource::get_instance()),
-      _reports([this](_ProgressItem& item) { apply_report(item); }),
+      _reports([this](_ProgressItem& item) { apply_report(item); }, [this]() { flush_summary(); }),
       _space_refresher([this](const SpaceFigures& figures) { apply_user_space(figures); }) {
     set_icon(pixbuf("logo_small.png"));
     _str_title = _("Velmo WebDisk");
@@ -399,6 +399,8 @@ void UploadWindow::on_user_logout() {
 void UploadWindow::user_logout_ok() {
     _is_login = false;
     _reports.clear();
+    _pending_adds.clear();
+    _has_pending_summary = false;
     _space_refresher.reset();
     {
         Glib::Threads::Mutex::Lock lock(_lock_task);

@@ -20,6 +20,7 @@
 #include <gtkmm/window.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -168,6 +169,11 @@ private:
     void set_task_button(bool bRunning);
     void set_status_text(const std::string& strText);
     void apply_summary(const std::string& strTaskInfo);
+    // the summary of the latest report, shown when the slice of reports is done
+    void note_summary(const std::string& strTaskInfo);
+    void flush_summary();
+    // adds queued paths for a slice of time; true while some are left
+    bool add_pending_slice();
     void apply_report(_ProgressItem& item);
     void fill_row(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item);
     void sync_folder_children(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item);
@@ -237,6 +243,12 @@ private:
     std::vector<std::string> _paths_waiting_login;
     bool _login_dialog_running = false;
     std::string _last_status_text;
+    std::string _pending_summary;
+    bool _has_pending_summary = false;
+    // paths accepted and waiting for their rows and engine calls; a drop of thousands is added
+    // a slice at a time so the window keeps drawing
+    std::deque<std::string> _pending_adds;
+    bool _adding_scheduled = false;
     std::unique_ptr<Gtk::Dialog> m_pSpace_dialog;
     gint64 _space_dialog_closed_at = 0;  // monotonic microseconds
     int _space_dialogs_shown = 0;

@@ -58,6 +58,7 @@ bool ReportQueue::drain_slice() {
         if (g_get_monotonic_time() >= tEnd)
             break;
     }
+    m_batchEnd();
     return !m_pending.empty();
 }
 

@@ -18,7 +18,10 @@ public:
     // runs on the GUI thread, once per report, in the order they were queued
     typedef std::function<void(_ProgressItem&)> Handler;
 
-    explicit ReportQueue(Handler handler) : m_handler(std::move(handler)) {}
+    // batchEnd runs after each slice of reports: what only the latest report decides (the
+    // status line, say) is drawn once per slice rather than once per report
+    ReportQueue(Handler handler, std::function<void()> batchEnd)
+        : m_handler(std::move(handler)), m_batchEnd(std::move(batchEnd)) {}
     ~ReportQueue();
     ReportQueue(const ReportQueue&) = delete;
     ReportQueue& operator=(const ReportQueue&) = delete;
@@ -34,6 +37,7 @@ private:
     bool drain_slice();
 
     Handler m_handler;
+    std::function<void()> m_batchEnd;
     Glib::Threads::Mutex m_lock;  // guards m_incoming, m_bScheduled and m_nSource
     std::deque<std::unique_ptr<_ProgressItem>> m_incoming;
     bool m_bScheduled = false;

@@ -1,6 +1,7 @@
 // What the user does with tasks: adding paths (chooser, drop, a second start), the task
 // button's start and stop, delete and clear finished.
 #include <glibmm/convert.h>
+#include <glibmm/main.h>
 #include <glibmm/miscutils.h>
 #include <gtkmm/filechooserdialog.h>
 #include <gtkmm/treerowreference.h>
@@ -29,6 +30,8 @@ namespace {
 // the chooser's own answer: not one of GTK's accept responses, so pressing it on a selected
 // folder returns that folder instead of opening it
 constexpr int kChooserAccept = 999999;
+// how long one turn of adding paths may hold the main loop
+constexpr gint64 kAddSliceUs = 30000;
 
 typedef std::pair<UploadWindow*, std::string> DropText;
 
@@ -82,8 +85,29 @@ void UploadWindow::add_tasks(const std::vector<std::string>& vPaths) {
         on_start_task();
         set_task_button(true);
     }
-    for (const std::string& strTaskPath : vAccepted)
-        add_one_task(strTaskPath);
+    _pending_adds.insert(_pending_adds.end(), vAccepted.begin(), vAccepted.end());
+    // a few paths are added at once; the rest of a large drop follows from the main loop
+    if (!_adding_scheduled && add_pending_slice()) {
+        _adding_scheduled = true;
+        Glib::signal_idle().connect([this]() {
+            _adding_scheduled = add_pending_slice();
+            return _adding_scheduled;
+        });
+    }
+}
+
+bool UploadWindow::add_pending_slice() {
+    const gint64 tEnd = g_get_monotonic_time() + kAddSliceUs;
+    while (!_pending_adds.empty() && _is_login) {
+        std::string strPath = _pending_adds.front();
+        _pending_adds.pop_front();
+        add_one_task(strPath);
+        if (g_get_monotonic_time() >= tEnd)
+            break;
+    }
+    if (!_is_login)
+        _pending_adds.clear();
+    return !_pending_adds.empty();
 }
 
 void UploadWindow::add_one_task(const std::string& strPath) {

@@ -19,6 +19,7 @@
 #include "i18n.h"
 #include "main_window.h"
 #include "resource.h"
+#include "row_writer.h"
 #include "task_summary.h"
 #include "utils/Utils.h"
 #include "web_pages.h"
@@ -148,6 +149,17 @@ void UploadWindow::build_task_list() {
     pStatus->set_min_width(50);
     m_pTreeView->append_column(*pStatus);
 
+    // Every row is one line of the same height: measured once, not again at each report,
+    // which keeps a list of thousands of rows cheap to update. Columns start at widths that
+    // fit their usual content and stay resizable.
+    const int kWidths[] = {200, 80, 80, 110, 90, 160};
+    for (int i = 0; i < static_cast<int>(m_pTreeView->get_n_columns()); ++i) {
+        Gtk::TreeViewColumn* pColumn = m_pTreeView->get_column(i);
+        pColumn->set_sizing(Gtk::TREE_VIEW_COLUMN_FIXED);
+        pColumn->set_fixed_width(kWidths[i]);
+        pColumn->set_resizable(true);
+    }
+    m_pTreeView->set_fixed_height_mode(true);
     m_pTreeView->get_selection()->set_mode(Gtk::SELECTION_MULTIPLE);
 }
 
@@ -156,8 +168,7 @@ void UploadWindow::build_task_list() {
 void UploadWindow::apply_report(_ProgressItem& item) {
     if (item.status == _VelmoUpload::TaskStatusCancel) {
         remove_task(item.strFilePath);
-        if (_is_login)
-            apply_summary(item.strTaskInfo);
+        note_summary(item.strTaskInfo);
         return;
     }
     update_task(item.strFilePath, item);
@@ -194,8 +205,6 @@ Gtk::TreeModel::iterator UploadWindow::add_listview(const std::string&, const _P
     std::cout << "add_listview\n";
     show_drag_img(false);
     Gtk::TreeModel::iterator iter = m_refTreeModel->append();
-    (*iter)[m_Columns.m_col_percentage] = 0.0;
-    (*iter)[m_Columns.m_col_status_value] = -1;
     update_listview(iter, item, bEngine);
     return iter;
 }
@@ -226,74 +235,77 @@ void UploadWindow::update_listview(const Gtk::TreeModel::iterator& iter, const _
         fill_row(iter, item);
     if (!bEngine)
         return;
-    apply_summary(item.strTaskInfo);
+    note_summary(item.strTaskInfo);
     if (item.nErrorCode == kNoSpaceEngine || item.nErrorCode == kNoSpaceService)
         show_space_dialog();
 }
 
 void UploadWindow::fill_row(const Gtk::TreeModel::iterator& iter, const _ProgressItem& item) {
     try {
-        Gtk::TreeModel::Row row = *iter;
-        row[m_Columns.m_col_type] =
-            pixbuf(item.isFolder ? "zov_folder_flag.png" : "zov_file_flag.png");
-        row[m_Columns.m_col_name] = DisplayName(item.strFilePath);
-        row[m_Columns.m_col_path] = item.strFilePath;
-        row[m_Columns.m_col_size] = Utils::GetShowSize(item.nFileSize);
+        RowWriter row(m_refTreeModel, iter);
+        row.set(m_Columns.m_col_type,
+                pixbuf(item.isFolder ? "zov_folder_flag.png" : "zov_file_flag.png"));
+        row.set(m_Columns.m_col_name, Glib::ustring(DisplayName(item.strFilePath)));
+        row.set(m_Columns.m_col_path, Glib::ustring(item.strFilePath));
+        row.set(m_Columns.m_col_size, Glib::ustring(Utils::GetShowSize(item.nFileSize)));
         double fPercent = 0.0;
-        if (item.nFileSize > 0)
+        if (item.status == _VelmoUpload::TaskStatusSucceed)
+            fPercent = 100.0;
+        else if (item.nFileSize > 0)
             fPercent =
                 static_cast<double>(item.nUploadSize) / static_cast<double>(item.nFileSize) * 100.0;
-        row[m_Columns.m_col_percentage] = fPercent;
-        const std::string strSpeed = Utils::GetShowSize(item.nSpeed) + "/s";
-        const int nPrevious = row[m_Columns.m_col_status_value];
+        row.set(m_Columns.m_col_percentage, fPercent);
+        const Glib::ustring strSpeed = Utils::GetShowSize(item.nSpeed) + "/s";
+        const Glib::ustring strNone;
+        const int nPrevious = (*iter)[m_Columns.m_col_status_value];
         switch (item.status) {
             case _VelmoUpload::TaskStatusError:
-                row[m_Columns.m_col_status_value] = 4;
-                row[m_Columns.m_col_status] = pixbuf("zov_upload_error.png");
-                row[m_Columns.m_col_speed] = strSpeed;
+                row.set(m_Columns.m_col_status_value, 4);
+                row.set(m_Columns.m_col_status, pixbuf("zov_upload_error.png"));
+                row.set(m_Columns.m_col_speed, strSpeed);
                 if (!item.isFolder)
-                    row[m_Columns.m_col_info] = item.strErrorMsg;
+                    row.set(m_Columns.m_col_info, Glib::ustring(item.strErrorMsg));
                 break;
             case _VelmoUpload::TaskStatusInit:
-                row[m_Columns.m_col_status_value] = 0;
-                row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
-                row[m_Columns.m_col_speed] = "";
+                row.set(m_Columns.m_col_status_value, 0);
+                row.set(m_Columns.m_col_status, pixbuf("zov_upload_wait.png"));
+                row.set(m_Columns.m_col_speed, strNone);
                 break;
             case _VelmoUpload::TaskStatusHash:
-                row[m_Columns.m_col_status_value] = 1;
-                row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
-                row[m_Columns.m_col_info] = _("Hashing...");
-                row[m_Columns.m_col_speed] = "";
+                row.set(m_Columns.m_col_status_value, 1);
+                row.set(m_Columns.m_col_status, pixbuf("zov_upload_wait.png"));
+                row.set(m_Columns.m_col_info, Glib::ustring(_("Hashing...")));
+                row.set(m_Columns.m_col_speed, strNone);
                 break;
             case _VelmoUpload::TaskStatusUpload:
-                row[m_Columns.m_col_status_value] = 2;
-                row[m_Columns.m_col_status] = pixbuf("zov_uploading.png");
-                row[m_Columns.m_col_info] = "";
-                row[m_Columns.m_col_speed] = strSpeed;
+                row.set(m_Columns.m_col_status_value, 2);
+                row.set(m_Columns.m_col_status, pixbuf("zov_uploading.png"));
+                row.set(m_Columns.m_col_info, strNone);
+                row.set(m_Columns.m_col_speed, strSpeed);
                 break;
             case _VelmoUpload::TaskStatusStop:
                 // a task that failed and was then stopped keeps saying why it failed
                 if (nPrevious != 4) {
-                    row[m_Columns.m_col_status] = pixbuf("zov_upload_wait.png");
-                    row[m_Columns.m_col_info] = "";
+                    row.set(m_Columns.m_col_status, pixbuf("zov_upload_wait.png"));
+                    row.set(m_Columns.m_col_info, strNone);
                 }
-                row[m_Columns.m_col_status_value] = 3;
-                row[m_Columns.m_col_speed] = "";
+                row.set(m_Columns.m_col_status_value, 3);
+                row.set(m_Columns.m_col_speed, strNone);
                 set_status_text(_("Backup to Velmo"));
                 break;
             case _VelmoUpload::TaskStatusSucceed:
-                row[m_Columns.m_col_status_value] = 5;
-                row[m_Columns.m_col_status] = pixbuf("zov_upload_finish.png");
-                row[m_Columns.m_col_info] = "";
-                row[m_Columns.m_col_speed] = "";
-                row[m_Columns.m_col_percentage] = 100.0;
+                row.set(m_Columns.m_col_status_value, 5);
+                row.set(m_Columns.m_col_status, pixbuf("zov_upload_finish.png"));
+                row.set(m_Columns.m_col_info, strNone);
+                row.set(m_Columns.m_col_speed, strNone);
                 set_status_text(_("Backup to Velmo"));
                 update_user_space();
                 break;
             default:
-                row[m_Columns.m_col_speed] = strSpeed;
+                row.set(m_Columns.m_col_speed, strSpeed);
                 break;
         }
+        row.commit();
         if (item.isFolder)
             sync_folder_children(iter, item);
     } catch (const Glib::FileError& e) {
@@ -351,6 +363,19 @@ void UploadWindow::sync_folder_children(const Gtk::TreeModel::iterator& iter,
     }
     if (item.status == _VelmoUpload::TaskStatusError)
         (*iter)[m_Columns.m_col_info] = strLast;
+}
+
+void UploadWindow::note_summary(const std::string& strTaskInfo) {
+    _pending_summary = strTaskInfo;
+    _has_pending_summary = true;
+}
+
+void UploadWindow::flush_summary() {
+    if (!_has_pending_summary)
+        return;
+    _has_pending_summary = false;
+    if (_is_login)
+        apply_summary(_pending_summary);
 }
 
 void UploadWindow::apply_summary(const std::string& strTaskInfo) {
