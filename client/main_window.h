@@ -119,6 +119,7 @@ public:
 
     // ---- reports from the engine: any thread hands them in, the GUI thread applies them
     void queue_report(std::unique_ptr<_ProgressItem> pItem);
+    bool reports_pending() { return !_reports.empty(); }
 
     void show_drag_img(bool bShow);
     void update_user_space();

@@ -1,5 +1,5 @@
-// The drain of the report queue: one idle callback at the default idle priority, below
-// redraws, so the window paints between slices.
+// The drain of the report queue: one timer at the default idle priority, below redraws, so
+// the window paints between slices.
 #include "report_queue.h"
 
 #include <glib.h>
@@ -9,6 +9,9 @@ namespace rodedudir {
 namespace {
 // a slice this long keeps the main loop's longest pause well under what a user notices
 constexpr gint64 kSliceUs = 30000;
+// Reports gather this long before they are applied: the list is then redrawn a few times a
+// second rather than at every report, and the window's work stays small next to the uploads.
+constexpr guint kGatherMs = 50;
 }  // namespace
 
 ReportQueue::~ReportQueue() {
@@ -22,8 +25,14 @@ void ReportQueue::push(std::unique_ptr<_ProgressItem> pItem) {
     m_incoming.push_back(std::move(pItem));
     if (!m_bScheduled) {
         m_bScheduled = true;
-        m_nSource = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, &ReportQueue::drain, this, nullptr);
+        m_nSource = g_timeout_add_full(G_PRIORITY_DEFAULT_IDLE, kGatherMs, &ReportQueue::drain,
+                                       this, nullptr);
     }
+}
+
+bool ReportQueue::empty() {
+    Glib::Threads::Mutex::Lock lock(m_lock);
+    return m_pending.empty() && m_incoming.empty();
 }
 
 void ReportQueue::clear() {

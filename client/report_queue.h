@@ -1,5 +1,5 @@
 // Progress reports on their way from the engine's threads to the GUI thread. Producers only
-// copy and queue; one idle callback drains what has gathered, a slice of time at a time, so a
+// copy and queue; one timer callback drains what has gathered, a slice of time at a time, so a
 // burst of thousands of reports neither floods the main loop with callbacks nor stalls it.
 #pragma once
 
@@ -30,6 +30,8 @@ public:
     void push(std::unique_ptr<_ProgressItem> pItem);
     // GUI thread: drops what has not been applied yet (a logout ends the reports' session).
     void clear();
+    // GUI thread: nothing waits to be applied.
+    bool empty();
 
 private:
     static int drain(void* pData);

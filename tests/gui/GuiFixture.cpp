@@ -199,9 +199,8 @@ void GuiTest::Report(const rodedudir::_ProgressItem& item) {
                         item.nSpeed, item.tLeftTime, item.status, item.fHashPercent,
                         item.nErrorCode, item.strErrorMsg, item.strPickCode, item.isFolder,
                         item.strTaskInfo, m_win.pMainWin);
-    // the queue's drain runs as an idle callback
-    while (Glib::MainContext::get_default()->iteration(false)) {
-    }
+    // the window applies reports from the main loop
+    PumpUntil([this] { return !m_win.pMainWin->reports_pending(); });
 }
 
 std::string GuiTest::OpenedPages() const {
