@@ -12,24 +12,12 @@
 #include "i18n.h"
 #include "info_window.h"
 #include "resource.h"
+#include "task_paths.h"
 #include "web_pages.h"
 
 namespace rodedudir {
 
 using _VelmoUpload::LoginManager;
-
-namespace {
-
-std::string Trim(const std::string& strText) {
-    const char* kBlanks = " \t\r\n\v\f";
-    size_t nBegin = strText.find_first_not_of(kBlanks);
-    if (nBegin == std::string::npos)
-        return std::string();
-    size_t nEnd = strText.find_last_not_of(kBlanks);
-    return strText.substr(nBegin, nEnd - nBegin + 1);
-}
-
-}  // namespace
 
 LoginWindow::LoginWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Builder>& refGlade)
     : Gtk::Dialog(cobject), _ptr_resource(Resource::get_instance()), m_refGlade(refGlade) {
@@ -155,11 +143,11 @@ void LoginWindow::on_button_ok_clicked() {
     std::cout << "login" << std::endl;
     if (_login_running)
         return;
-    std::string strName = m_pText_name ? Trim(m_pText_name->get_text()) : std::string();
+    std::string strName = m_pText_name ? trim_blanks(m_pText_name->get_text()) : std::string();
     // blanks alone are no password, but a password is used exactly as typed
     std::string strPasswd =
         m_pText_passwd ? std::string(m_pText_passwd->get_text()) : std::string();
-    if (strName.empty() || Trim(strPasswd).empty()) {
+    if (strName.empty() || trim_blanks(strPasswd).empty()) {
         Gtk::MessageDialog dialog(*this, _("username or passwd empty"), false, Gtk::MESSAGE_INFO,
                                   Gtk::BUTTONS_OK, true);
         dialog.run();

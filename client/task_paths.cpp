@@ -7,9 +7,7 @@
 
 namespace rodedudir {
 
-namespace {
-
-std::string Trim(const std::string& strText) {
+std::string trim_blanks(const std::string& strText) {
     const char* kBlanks = " \t\r\n\v\f";
     size_t nBegin = strText.find_first_not_of(kBlanks);
     if (nBegin == std::string::npos)
@@ -17,10 +15,8 @@ std::string Trim(const std::string& strText) {
     return strText.substr(nBegin, strText.find_last_not_of(kBlanks) - nBegin + 1);
 }
 
-}  // namespace
-
 std::string make_absolute(const std::string& strPath) {
-    if (Trim(strPath).empty() || strPath[0] == '/')
+    if (trim_blanks(strPath).empty() || strPath[0] == '/')
         return strPath;
     char szCwd[PATH_MAX];
     if (!getcwd(szCwd, sizeof(szCwd)))
@@ -35,7 +31,7 @@ std::string make_absolute(const std::string& strPath) {
 
 std::string normalize_task_path(const std::string& strPath) {
     // a name may begin or end with a blank; only a path that names nothing loses them
-    std::string strKey = access(strPath.c_str(), F_OK) == 0 ? strPath : Trim(strPath);
+    std::string strKey = access(strPath.c_str(), F_OK) == 0 ? strPath : trim_blanks(strPath);
     if (strKey.empty())
         return strKey;
     strKey = make_absolute(strKey);

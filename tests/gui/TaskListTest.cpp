@@ -1,6 +1,8 @@
 // The task list: reports as the engine sends them, turned into rows, icons and texts; the
 // summary in the status line and the task button; delete, clear, the space dialog and drops;
 // and, against the stand-in, folders whose failed files come and go as child rows.
+#include <glibmm/main.h>
+#include <gtkmm/filechooserdialog.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,14 +226,46 @@ TEST_F(TaskListTest, ANameThatIsNotUtf8IsShownReadableAndItsRowFollowsTheEngine)
     const std::string strFile = m_strWork + "/caf\xE9 menu.txt";  // Latin-1, as old disks hold it
     WriteFile(strFile, "soup of the day");
     m_pMain->add_task(strFile);
-    ASSERT_TRUE(PumpUntil([&] {
-        Gtk::TreeModel::iterator row = Row(strFile);
-        return row && static_cast<int>((*row)[m_cols->m_col_status_value]) == 5;
-    }, std::chrono::seconds(30)));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            Gtk::TreeModel::iterator row = Row(strFile);
+            return row && static_cast<int>((*row)[m_cols->m_col_status_value]) == 5;
+        },
+        std::chrono::seconds(30)));
     EXPECT_EQ(1u, TopRows());
     const std::string strName = Text(strFile, m_cols->m_col_name);
     EXPECT_TRUE(g_utf8_validate(strName.c_str(), -1, nullptr)) << strName;
     EXPECT_NE(std::string::npos, strName.find(" menu.txt")) << strName;
+}
+
+TEST_F(TaskListTest, TheChooserReturnsASelectedFolderAsAFolder) {
+    const std::string strFolder = m_strWork + "/album";
+    mkdir(strFolder.c_str(), 0755);
+    WriteFile(strFolder + "/1.png", "not really a picture");
+    Glib::signal_timeout().connect(
+        [strFolder]() {
+            for (Gtk::Window* pWindow : Gtk::Window::list_toplevels()) {
+                auto* pChooser = dynamic_cast<Gtk::FileChooserDialog*>(pWindow);
+                if (!pChooser || !pChooser->get_mapped())
+                    continue;
+                // the chooser loads a folder before it can select in it
+                if (pChooser->get_filenames().empty()) {
+                    pChooser->select_filename(strFolder);
+                    return true;
+                }
+                pChooser->response(999999);  // the chooser's own OK
+                return false;
+            }
+            return true;
+        },
+        50);
+    m_pMain->on_add_task();
+    Gtk::TreeModel::iterator row = Row(strFolder);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(Image("zov_folder_flag.png"), Glib::RefPtr<Gdk::Pixbuf>((*row)[m_cols->m_col_type]));
+    EXPECT_TRUE(PumpUntil(
+        [&] { return static_cast<int>((*Row(strFolder))[m_cols->m_col_status_value]) == 5; },
+        std::chrono::seconds(30)));
 }
 
 TEST(DropText, EntriesAndFileNames) {
