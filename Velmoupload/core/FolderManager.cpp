@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "Velmoupload.h"
+#include "core/LoginManager.h"
 #include "core/ResumeManager.h"
 #include "utils/Thread.h"
 #include "utils/Utils.h"
@@ -33,6 +34,9 @@ const char kListFailed[] =
 // "不是普通文件，无法上传": a FIFO, socket, device or dangling link among the files
 const char kNotRegular[] =
     "\xB2\xBB\xCA\xC7\xC6\xD5\xCD\xA8\xCE\xC4\xBC\xFE\xA3\xAC\xCE\xDE\xB7\xA8\xC9\xCF\xB4\xAB";
+
+// "无法继续上传": a remembered file that could neither start again nor fail by itself
+const char kNotRestarted[] = "\xCE\xDE\xB7\xA8\xBC\xCC\xD0\xF8\xC9\xCF\xB4\xAB";
 
 // Reading a FIFO blocks for ever and a device never ends: only regular files (links followed)
 // are ever opened.
@@ -192,9 +196,30 @@ bool FolderManager::AddTask(const std::string& strFolderPath, const std::string&
             if (entry.second.first.empty())
                 entry.second.second = false;
     }
-    for (const std::string& strPath : files)
-        UploadManager::StartTask(strPath, std::string(), ISPTypeAuto, std::string(), std::string(),
-                                 true);
+    bool bStranded = false;
+    for (const std::string& strPath : files) {
+        if (UploadManager::StartTask(strPath, std::string(), ISPTypeAuto, std::string(),
+                                     std::string(), true) ||
+            UploadManager::GetTask(strPath) || !LoginManager::IsLogin())
+            continue;
+        // neither queued nor failed through the usual report: counted as failed here, or the
+        // folder would wait for it for ever
+        MutexLocker lock(folder->mutex);
+        if (folder->errorList.count(strPath))
+            continue;
+        folder->errorList[strPath] = kNotRestarted;
+        ++folder->nErrorCount;
+        bStranded = true;
+    }
+    if (bStranded) {
+        bool bDone;
+        {
+            MutexLocker lock(folder->mutex);
+            bDone = folder->nFinishCount + folder->nErrorCount >= folder->nFileCount;
+        }
+        if (bDone)
+            UploadManager::UpdateFolderStatus(folder.get(), TaskStatusError);
+    }
     if (files.empty()) {
         // the message first: whoever reacts to the report reads it with LoadUnfinishTask.
         // Entries that failed for good (not regular files) keep their own messages: the

@@ -5,12 +5,14 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <unordered_set>
 
 #include "Velmoupload.h"
@@ -119,6 +121,61 @@ bool HasCompleteRecord(QvIniFile& iniFile, const std::string& strSection) {
     return ReadCompleteRecord(iniFile, strSection, task);
 }
 
+// ---- what a sound record looks like
+
+// A plain decimal count: digits only, no sign, no blanks, at most 2^53 (what a JSON number
+// carries exactly, and far beyond any file).
+bool ParseCount(const std::string& strText, long long& nValue) {
+    if (strText.empty() || strText.size() > 16)
+        return false;
+    long long n = 0;
+    for (char c : strText) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    if (n > (1LL << 53))
+        return false;
+    nValue = n;
+    return true;
+}
+
+// Why a record cannot be used as it stands, or empty when it can. Records are checked when
+// the file is loaded: one that a crash, a full disk or an editor damaged must neither send
+// wrong bytes nor leave an upload waiting for ever.
+std::string RecordFault(QvIniFile& iniFile, const std::string& strSection) {
+    if (strSection.empty() || strSection[0] != '/')
+        return "the path is not absolute";
+    if (strSection.find('\0') != std::string::npos)
+        return "the path holds a NUL byte";
+    std::string strFileId, strQuickId, strPickCode, strFolderPath, strFolderTarget, strTarget,
+        strFileSize, strUploadSize, strIsp;
+    if (!iniFile.GetValue(strSection, kKeyFileId, strFileId) ||
+        !iniFile.GetValue(strSection, kKeyQuickId, strQuickId) ||
+        !iniFile.GetValue(strSection, kKeyPickCode, strPickCode) ||
+        !iniFile.GetValue(strSection, kKeyFolderPath, strFolderPath) ||
+        !iniFile.GetValue(strSection, kKeyFolderTarget, strFolderTarget) ||
+        !iniFile.GetValue(strSection, kKeyTarget, strTarget) ||
+        !iniFile.GetValue(strSection, kKeyFileSize, strFileSize) ||
+        !iniFile.GetValue(strSection, kKeyUploadSize, strUploadSize) ||
+        !iniFile.GetValue(strSection, kKeyIsp, strIsp))
+        return "a field is missing";
+    long long nFileSize = 0, nUploadSize = 0, nIsp = 0;
+    if (!ParseCount(strFileSize, nFileSize) || nFileSize == 0)
+        return "the file size is not a size";
+    if (!ParseCount(strUploadSize, nUploadSize) || nUploadSize > nFileSize)
+        return "the uploaded size is not a size up to the file size";
+    if (!ParseCount(strIsp, nIsp) || nIsp > ISPTypeCnc)
+        return "the network type is unknown";
+    if (!strFolderPath.empty()) {
+        const std::string strPrefix = strFolderPath == "/" ? strFolderPath : strFolderPath + "/";
+        if (strFolderPath[0] != '/' || strSection.compare(0, strPrefix.size(), strPrefix) != 0 ||
+            strSection.size() == strPrefix.size())
+            return "the file is not below its folder";
+    }
+    return std::string();
+}
+
 // A number that is present and not empty replaces the field; anything else leaves it.
 template <typename Number>
 void ReadNumber(QvIniFile& iniFile, const std::string& strSection, const char* pKey,
@@ -201,6 +258,8 @@ bool ResumeManager::Load() {
             return false;
         // a missing or unreadable file leaves the store empty: nothing to announce
         m_iniFile.Load();
+        if (_DropUnsoundRecords())
+            m_bUpdate = true;  // the file is written without them at the next pass
         for (const std::string& strSection : UniqueSections(m_iniFile)) {
             std::unique_ptr<TaskInfo> pTask(new TaskInfo);
             if (ReadCompleteRecord(m_iniFile, strSection, *pTask))
@@ -229,6 +288,9 @@ bool ResumeManager::Load() {
                 unowned.push_back(pFolder);
         }
         pFolder->Lock();
+        // the first file that names the remote folder decides it, as a restart reads it
+        if (pFolder->strTarget.empty())
+            pFolder->strTarget = pTask->strFolderTarget;
         pFolder->nTotalSize += pTask->nFileSize;
         pFolder->nUploadSize += pTask->nUploadSize;
         pFolder->fileList.push_back(pTask->strFilePath);
@@ -244,6 +306,68 @@ bool ResumeManager::Load() {
     for (PFolderTaskInfo pFolder : unowned)
         delete pFolder;
     return true;
+}
+
+bool ResumeManager::_DropUnsoundRecords() {
+    bool bChanged = false;
+    std::list<std::string> sections;
+    m_iniFile.GetSections(sections);
+    std::map<std::string, int> counts;
+    for (const std::string& strSection : sections)
+        ++counts[strSection];
+    for (const auto& entry : counts) {
+        const std::string& strSection = entry.first;
+        const std::string strFault = RecordFault(m_iniFile, strSection);
+        if (!strFault.empty()) {
+            // the one line the user gets: which upload is forgotten, and why
+            fprintf(stderr, "resume file %s: dropped the record of %s: %s\n",
+                    m_strResumePath.c_str(), strSection.c_str(), strFault.c_str());
+            for (int i = 0; i < entry.second; ++i)
+                m_iniFile.RemoveSection(strSection);
+            bChanged = true;
+        } else if (entry.second > 1) {
+            // one record under one header: the keys survive, the repeats go
+            std::map<std::string, std::string> keys;
+            for (const char* pKey :
+                 {kKeyFileId, kKeyQuickId, kKeyPickCode, kKeyFolderPath, kKeyFolderTarget,
+                  kKeyTarget, kKeyFileSize, kKeyUploadSize, kKeyIsp})
+                m_iniFile.GetValue(strSection, pKey, keys[pKey]);
+            for (int i = 0; i < entry.second; ++i)
+                m_iniFile.RemoveSection(strSection);
+            for (const auto& key : keys)
+                m_iniFile.Update(strSection, key.first, key.second);
+            bChanged = true;
+        }
+    }
+    // A folder's files take their remote folder from the first of them that names it; when
+    // none does, none of them could ever start.
+    std::map<std::string, std::vector<std::string>> members;
+    std::set<std::string> withTarget;
+    std::list<std::string> kept;
+    m_iniFile.GetSections(kept);
+    for (const std::string& strSection : kept) {
+        std::string strFolderPath, strFolderTarget;
+        m_iniFile.GetValue(strSection, kKeyFolderPath, strFolderPath);
+        if (strFolderPath.empty())
+            continue;
+        members[strFolderPath].push_back(strSection);
+        if (m_iniFile.GetValue(strSection, kKeyFolderTarget, strFolderTarget) &&
+            !strFolderTarget.empty())
+            withTarget.insert(strFolderPath);
+    }
+    for (const auto& folder : members) {
+        if (withTarget.count(folder.first))
+            continue;
+        for (const std::string& strSection : folder.second) {
+            fprintf(stderr,
+                    "resume file %s: dropped the record of %s: no remote folder is known "
+                    "for its folder\n",
+                    m_strResumePath.c_str(), strSection.c_str());
+            m_iniFile.RemoveSection(strSection);
+        }
+        bChanged = true;
+    }
+    return bChanged;
 }
 
 // ---------------------------------------------------------------- changes

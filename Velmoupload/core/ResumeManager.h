@@ -29,6 +29,9 @@ public:
     static bool GetResumePaths(std::vector<std::string>& filePaths);
 
     static bool _Save();
+    // Removes the records that cannot be used as they stand (each named on standard error)
+    // and merges repeated ones; true when the store changed. Call with m_mutex held.
+    static bool _DropUnsoundRecords();
     static void* _SaveResumeThread(void* pArguments);
 
 private:

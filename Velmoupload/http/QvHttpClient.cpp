@@ -2,7 +2,10 @@
 // until their own framing says they are complete.
 #include "http/QvHttpClient.h"
 
+#include <chrono>
+
 #include "http/HttpReply.h"
+#include "http/sockets/NetTimeouts.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -10,6 +13,8 @@ namespace _VelmoUpload {
 namespace {
 // every receive asks for this much; the socket keeps one buffer of it per connection
 constexpr int32_t kReceiveSize = 5120;
+// far beyond any reply the service sends (a few hundred bytes of JSON)
+constexpr size_t kMaxReplySize = 4 * 1024 * 1024;
 }  // namespace
 
 QvHttpClient::QvHttpClient() : m_strUserAgent("Velmoupload") {}
@@ -50,7 +55,13 @@ bool QvHttpClient::_connect_server(CProxySocket& socket, const std::string& strS
 }
 
 bool QvHttpClient::_read_reply(CProxySocket& socket, std::string& strResponse) {
+    // The idle time-out ends a silent peer, not one that trickles a byte now and then: the
+    // whole reply must come within twice that time, and no reply of the service is large.
+    const auto tDeadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(2LL * NetTimeouts::IdleMs());
     for (;;) {
+        if (std::chrono::steady_clock::now() > tDeadline || strResponse.size() > kMaxReplySize)
+            return false;
         int32_t n = socket.Receive(kReceiveSize);
         if (n == 0)
             return true;  // the server closed: whatever came is the reply

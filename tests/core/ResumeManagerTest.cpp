@@ -273,7 +273,7 @@ TEST_F(ResumeManagerTest, LoadAnnouncesStoredFilesAsStoppedAndFoldersWithTheirTo
     EXPECT_EQ("", pFolder->folderTargetList["/home/u/photos/sub"].first);
 }
 
-TEST_F(ResumeManagerTest, IncompleteRecordIsNotAnnouncedButStaysInTheFile) {
+TEST_F(ResumeManagerTest, AnIncompleteRecordIsNeitherAnnouncedNorKept) {
     LoginAs("7");
     WriteResumeFile(
         "7", Record("/w/no-isp.bin", "", "", 10, 0, false) + Record("/w/ok.bin", "", "", 10, 0));
@@ -291,7 +291,7 @@ TEST_F(ResumeManagerTest, IncompleteRecordIsNotAnnouncedButStaysInTheFile) {
     ASSERT_TRUE(ResumeManager::Update(&task, false));
     ASSERT_TRUE(WaitForFileContaining(ResumeFile("7"), "[/w/new.bin]"));
     std::string strFile = ReadFile(ResumeFile("7"));
-    EXPECT_NE(std::string::npos, strFile.find("[/w/no-isp.bin]\nfileid=H\n"));
+    EXPECT_EQ(std::string::npos, strFile.find("[/w/no-isp.bin]"));
     EXPECT_NE(std::string::npos, strFile.find("[/w/ok.bin]"));
 }
 
@@ -362,34 +362,26 @@ TEST_F(ResumeManagerTest, UpdateWritesNineKeysAndGetResumeInfoReadsThemBack) {
     EXPECT_FALSE(ResumeManager::Update(nullptr, true));
 }
 
-TEST_F(ResumeManagerTest, GetResumeInfoLeavesFieldsOfMissingOrEmptyKeys) {
+TEST_F(ResumeManagerTest, GetResumeInfoFindsOnlyCompleteRecords) {
     LoginAs("7");
     WriteResumeFile("7",
                     "[/w/nohash]\nfilesize=5\n"
-                    "[/w/partial]\nfileid=H2\nfilesize=\nuploadsize=x7\npickcode=p\n");
+                    "[/w/partial]\nfileid=H2\nfilesize=\nuploadsize=x7\npickcode=p\n" +
+                        Record("/w/ok.bin", "", "", 10, 4));
     ASSERT_TRUE(ResumeManager::Initialize());
     ResumeInfo info;
     info.strFileHash = "keep";
-    info.nFileSize = 11;
-    EXPECT_FALSE(ResumeManager::GetResumeInfo("/w/partial", info)) << "opening reads nothing";
+    EXPECT_FALSE(ResumeManager::GetResumeInfo("/w/ok.bin", info)) << "opening reads nothing";
     // Load with the upload manager closed: no report goes anywhere
     ASSERT_TRUE(ResumeManager::Load());
 
-    EXPECT_FALSE(ResumeManager::GetResumeInfo("/w/nohash", info));
+    for (const char* pszPath : {"/w/nohash", "/w/partial", "/w/unknown"})
+        EXPECT_FALSE(ResumeManager::GetResumeInfo(pszPath, info)) << pszPath;
     EXPECT_EQ("keep", info.strFileHash);
-    EXPECT_EQ(11, info.nFileSize);
-    EXPECT_FALSE(ResumeManager::GetResumeInfo("/w/unknown", info));
-
-    info.strTarget = "T";
-    info.nUploadSize = 3;
-    info.ispType = 2;
-    ASSERT_TRUE(ResumeManager::GetResumeInfo("/w/partial", info));
-    EXPECT_EQ("H2", info.strFileHash);
-    EXPECT_EQ("p", info.strPickCode);
-    EXPECT_EQ("T", info.strTarget) << "missing key";
-    EXPECT_EQ(11, info.nFileSize) << "empty value";
-    EXPECT_EQ(0, info.nUploadSize) << "not a number reads as 0";
-    EXPECT_EQ(2, info.ispType);
+    ASSERT_TRUE(ResumeManager::GetResumeInfo("/w/ok.bin", info));
+    EXPECT_EQ(10, info.nFileSize);
+    EXPECT_EQ(4, info.nUploadSize);
+    EXPECT_EQ("U_1_0", info.strTarget);
 }
 
 TEST_F(ResumeManagerTest, GetFolderResumeInfoCollectsOneFoldersRecords) {

@@ -296,6 +296,12 @@ TEST_F(HttpClientTest, AServerThatBreaksOffOrFallsSilentFails) {
     // a header that stops half-way and a sized body that stalls
     ExpectFailure(Behaviour::KeepAlive("HTTP/1.1 200 OK\r\nContent-Le"));
     ExpectFailure(Behaviour::KeepAlive(std::string(kOkHead) + "Content-Length: 5\r\n\r\nab"));
+    // a reply that trickles a byte every 100 ms never trips the idle time-out; it would take
+    // 40 s, and is given up after twice the idle time-out
+    std::vector<std::string> vBytes;
+    for (char c : std::string(kOkHead) + "Content-Length: 300\r\n\r\n" + std::string(300, 'x'))
+        vBytes.push_back(std::string(1, c));
+    ExpectFailure(Behaviour::Pieces(vBytes, 100));
 }
 
 TEST_F(HttpClientTest, AHeaderEndingWithTheDataGivesAnEmptyBody) {
