@@ -1,9 +1,6 @@
-// Finding and driving a request's socket by hand.
+// Driving a request's socket by hand.
 #include "RawConnection.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,46 +8,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <thread>
 
 namespace standin {
 
 namespace {
-
-bool SameEndpoint(const sockaddr_storage& addr, const std::string& strAddr, int nPort) {
-    char buf[INET6_ADDRSTRLEN] = {0};
-    int nGotPort = 0;
-    if (addr.ss_family == AF_INET) {
-        const auto* p = reinterpret_cast<const sockaddr_in*>(&addr);
-        inet_ntop(AF_INET, &p->sin_addr, buf, sizeof(buf));
-        nGotPort = ntohs(p->sin_port);
-    } else if (addr.ss_family == AF_INET6) {
-        const auto* p = reinterpret_cast<const sockaddr_in6*>(&addr);
-        inet_ntop(AF_INET6, &p->sin6_addr, buf, sizeof(buf));
-        nGotPort = ntohs(p->sin6_port);
-    } else {
-        return false;
-    }
-    if (nGotPort != nPort)
-        return false;
-    std::string strGot = buf;
-    // an IPv4 peer on a dual-stack socket shows as ::ffff:a.b.c.d
-    return strGot == strAddr || strGot == "::ffff:" + strAddr || "::ffff:" + strGot == strAddr;
-}
-
-int LocalPort(int fd) {
-    sockaddr_storage addr;
-    socklen_t nLen = sizeof(addr);
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0)
-        return -1;
-    if (addr.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
-    if (addr.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
-    return -1;
-}
 
 bool SendAll(int fd, const char* p, size_t n) {
     while (n > 0) {
@@ -77,30 +39,6 @@ bool PauseMs(int nMs, const std::atomic<bool>& bStopping) {
 }
 
 }  // namespace
-
-int FindConnectionSocket(const std::string& strPeerAddr, int nPeerPort, int nLocalPort) {
-    DIR* pDir = opendir("/proc/self/fd");
-    if (!pDir)
-        return -1;
-    int nFound = -1;
-    while (dirent* pEntry = readdir(pDir)) {
-        char* pEnd = nullptr;
-        long fd = strtol(pEntry->d_name, &pEnd, 10);
-        if (!pEnd || *pEnd != '\0' || fd < 0 || fd == dirfd(pDir))
-            continue;
-        sockaddr_storage peer;
-        socklen_t nLen = sizeof(peer);
-        if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &nLen) != 0)
-            continue;
-        if (SameEndpoint(peer, strPeerAddr, nPeerPort) &&
-            (nLocalPort <= 0 || LocalPort(static_cast<int>(fd)) == nLocalPort)) {
-            nFound = static_cast<int>(fd);
-            break;
-        }
-    }
-    closedir(pDir);
-    return nFound;
-}
 
 void DropConnection(int fd) {
     if (fd < 0)

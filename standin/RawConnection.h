@@ -7,12 +7,8 @@
 
 namespace standin {
 
-// The socket of the connection from strPeerAddr:nPeerPort to local port nLocalPort, -1 when
-// it cannot be found.
-int FindConnectionSocket(const std::string& strPeerAddr, int nPeerPort, int nLocalPort);
-
-// Shuts the connection both ways and makes its final close a reset. The library keeps the
-// descriptor and closes it later; its own reply then goes nowhere.
+// Shuts the connection both ways and makes its final close a reset. The worker keeps the
+// descriptor and closes it later; the library's own reply then goes nowhere.
 void DropConnection(int fd);
 
 // Writes a 200 reply with strBody in nChunks chunks of chunked transfer coding, nPauseMs apart,

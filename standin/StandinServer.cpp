@@ -2,21 +2,23 @@
 #include "StandinServer.h"
 
 #include <httplib.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "AccountApi.h"
+#include "ConnectionStream.h"
 #include "FormFields.h"
 #include "Pages.h"
 #include "RawConnection.h"
+#include "RequestGate.h"
 #include "RequestLog.h"
+#include "ServiceConstants.h"
 #include "ServiceReplies.h"
 #include "UploadApi.h"
+#include "WorkerPool.h"
 
 namespace standin {
 
@@ -26,8 +28,16 @@ namespace {
 thread_local bool t_bLogged = false;
 
 const char kJsonType[] = "application/json; charset=utf-8";
-// Bodies above this are refused by the library before any handler runs.
-const size_t kMaxBody = 64u << 20;
+const char kPiecePath[] = "/2.0/bigupload";
+// The largest bodies a request may carry: one piece in its multipart envelope, or a form (a
+// dispatch whose path has 64 directories of 255 bytes, percent-encoded, still fits).
+const size_t kMaxPieceBody = static_cast<size_t>(_VelmoUpload::kPieceSize) + (16 << 10);
+const size_t kMaxFormBody = 64 << 10;
+// Stalls and kept-alive faults hold a worker each; a stalled client never does (the gate holds
+// it), only a piece body that stops coming, for the read time-out.
+const size_t kWorkers = 64;
+const int kReadTimeoutMs = 30000;
+const int kWriteTimeoutMs = 30000;
 
 std::string PathOf(const httplib::Request& req) {
     return req.path.empty() ? "/" : req.path;
@@ -44,18 +54,21 @@ bool IsLoopback(const std::string& strAddr) {
            strAddr.compare(0, 11, "::ffff:127.") == 0;
 }
 
-// Reads the request body through the library, at most nStopAfter bytes. The Content-Type is
-// hidden meanwhile: the library would otherwise parse forms and multipart bodies itself, and
-// refuse forms over 8 KiB.
+// Reads the request body through the library, at most nStopAfter bytes; false when it runs past
+// nLimit, which only a chunked body can (the gate refuses a longer declared length). The
+// Content-Type is hidden meanwhile: the library would otherwise parse forms and multipart bodies
+// itself, and refuse forms over 8 KiB.
 bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
-              std::string& strBody, size_t nStopAfter = static_cast<size_t>(-1)) {
+              std::string& strBody, size_t nLimit, size_t nStopAfter = static_cast<size_t>(-1)) {
     auto& mutableReq = const_cast<httplib::Request&>(req);
     std::string strContentType = req.get_header_value("Content-Type");
     mutableReq.headers.erase("Content-Type");
-    std::string strLength = req.get_header_value("Content-Length");
-    if (!strLength.empty() && strLength.size() < 12)
-        strBody.reserve(std::min<size_t>(std::stoull("0" + strLength), kMaxBody));
-    bool bOk = reader([&](const char* pData, size_t nData) {
+    bool bOver = false;
+    reader([&](const char* pData, size_t nData) {
+        if (strBody.size() + nData > nLimit) {
+            bOver = true;
+            return false;
+        }
         if (strBody.size() + nData >= nStopAfter) {
             strBody.append(pData, nStopAfter - strBody.size());
             return false;
@@ -64,49 +77,20 @@ bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
         return true;
     });
     mutableReq.headers.emplace("Content-Type", strContentType);
-    return bOk;
+    return !bOver;
 }
 
-// A piece body straight from the socket in large reads: the library reads 4 KiB at a time with
-// a poll before each, which costs more than both digests of the piece. The library's first
-// hand-over holds what it had already buffered (it reads nothing beyond what it hands over);
-// the rest comes from the socket. Without a known length or socket, the library reads it all.
+// A piece body straight from the connection in large reads: the library reads 4 KiB at a time,
+// which costs more than both digests of the piece. The library has read none of the body yet;
+// the gate validated the length.
 bool ReadPieceBody(const httplib::Request& req, const httplib::ContentReader& reader,
                    std::string& strBody) {
-    std::string strLength = req.get_header_value("Content-Length");
-    int fd = -1;
-    if (!strLength.empty() && strLength.size() <= 9 && !req.has_header("Transfer-Encoding"))
-        fd = FindConnectionSocket(req.remote_addr, req.remote_port, req.local_port);
-    if (fd < 0)
-        return ReadBody(req, reader, strBody);
-    const size_t nLength = std::stoull("0" + strLength);
-    if (nLength > kMaxBody)
-        return false;
-    auto& mutableReq = const_cast<httplib::Request&>(req);
-    std::string strContentType = req.get_header_value("Content-Type");
-    mutableReq.headers.erase("Content-Type");
-    strBody.clear();
-    strBody.reserve(nLength);
-    reader([&](const char* pData, size_t nData) {
-        strBody.append(pData, std::min(nData, nLength));
-        return false;
-    });
-    mutableReq.headers.emplace("Content-Type", strContentType);
-    size_t nHave = strBody.size();
-    strBody.resize(nLength);
-    while (nHave < nLength) {
-        pollfd pfd{fd, POLLIN, 0};
-        if (poll(&pfd, 1, 30000) <= 0)
-            break;
-        ssize_t n = recv(fd, &strBody[nHave], nLength - nHave, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        nHave += static_cast<size_t>(n);
-    }
-    strBody.resize(nHave);
-    return nHave == nLength;
+    ConnectionStream* pStream = ConnectionStream::Current();
+    if (!pStream || !req.has_header("Content-Length") || req.has_header("Content-Encoding"))
+        return ReadBody(req, reader, strBody, kMaxPieceBody);
+    strBody.resize(std::stoull(req.get_header_value("Content-Length")));
+    strBody.resize(pStream->ReadFully(&strBody[0], strBody.size()));
+    return true;
 }
 
 bool Pause(double fSeconds, const std::atomic<bool>& bStopping) {
@@ -180,10 +164,11 @@ public:
                 nStop = static_cast<size_t>(m_fault->nDropAfter >= 0 ? m_fault->nDropAfter
                                                                      : nLength / 2);
             }
+            size_t nLimit = m_strKind == "piece" ? kMaxPieceBody : kMaxFormBody;
             if (m_strKind == "piece" && !m_fault)
-                ReadPieceBody(m_req, *pReader, *m_pBody);
+                m_bTooLarge = !ReadPieceBody(m_req, *pReader, *m_pBody);
             else
-                ReadBody(m_req, *pReader, *m_pBody, nStop);
+                m_bTooLarge = !ReadBody(m_req, *pReader, *m_pBody, nLimit, nStop);
             if (m_strKind != "piece")
                 m_body = FormFields::Parse(*m_pBody, vKeys);
         }
@@ -194,6 +179,11 @@ public:
     // Runs the handler unless a fault answers instead, then sends the reply.
     template <typename Handler>
     void Answer(Handler handler) {
+        if (m_bTooLarge) {
+            m_res.status = 413;
+            Log(m_req, m_strAccount, "refused 413: body over the limit");
+            return;
+        }
         ApiResult result;
         bool bFull = false;
         std::string strFault;
@@ -244,8 +234,9 @@ private:
         m_fault = m_ctx.faults.Take(m_strKind, m_strAccount, m_strUserId);
     }
 
-    int Socket() const {
-        return FindConnectionSocket(m_req.remote_addr, m_req.remote_port, m_req.local_port);
+    static int Socket() {
+        ConnectionStream* pStream = ConnectionStream::Current();
+        return pStream ? pStream->socket() : -1;
     }
 
     void Send(const std::string& strBody, const std::string& strVerdict) {
@@ -278,6 +269,7 @@ private:
     std::string m_strAccount;
     std::string m_strUserId;
     std::optional<FaultRule> m_fault;
+    bool m_bTooLarge = false;
 };
 
 void AdminReply(const httplib::Request& req, httplib::Response& res, int nStatus,
@@ -287,13 +279,63 @@ void AdminReply(const httplib::Request& req, httplib::Response& res, int nStatus
     Log(req, "", strVerdict);
 }
 
+// The library's accept loop runs each connection's task at once, on its own thread: the task
+// only hands the socket to the gate.
+class ImmediateQueue : public httplib::TaskQueue {
+public:
+    void enqueue(std::function<void()> fn) override { fn(); }
+    void shutdown() override {}
+};
+
 }  // namespace
 
-StandinServer::StandinServer(const Options& opts) : m_pServer(new httplib::Server) {
+// The library binds, accepts and routes; the gate and the workers stand between accepting a
+// connection and routing its request.
+class GatedServer : public httplib::Server {
+public:
+    std::function<void(int)> admit;
+
+    // The library listens with a backlog of 5: a burst of connections beyond it, parallel
+    // uploads or stalled clients arriving together, would wait out a second each for the
+    // handshake to be repeated. Listening again widens it.
+    bool WidenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+
+    // The one request of a gathered connection; its reply closes the connection, as the client
+    // reads every reply until the server closes (the fault control's kept-alive replies are
+    // written by hand).
+    void Serve(int fd, std::string strRead) {
+        ConnectionStream stream(fd, std::move(strRead), kReadTimeoutMs, kWriteTimeoutMs);
+        bool bClosed = false;
+        process_request(stream, true, bClosed, nullptr);
+    }
+
+private:
+    bool process_and_close_socket(int sock) override {
+        admit(sock);
+        return true;
+    }
+};
+
+StandinServer::StandinServer(const Options& opts) : m_pServer(new GatedServer) {
     m_ctx.opts = opts;
+    auto bodyLimit = [](const std::string&, const std::string& strPath) {
+        return strPath == kPiecePath ? kMaxPieceBody : kMaxFormBody;
+    };
+    m_pGate.reset(new RequestGate(GateLimits(), bodyLimit, [this](int fd, std::string strRead) {
+        m_pWorkers->Add(fd, std::move(strRead));
+    }));
+    m_pWorkers.reset(new WorkerPool(
+        kWorkers, [this](int fd, std::string strRead) { m_pServer->Serve(fd, std::move(strRead)); },
+        [this](int fd) { m_pGate->Linger(fd); }));
+    m_pServer->admit = [this](int fd) { m_pGate->Admit(fd); };
+    m_pServer->new_task_queue = [] { return new ImmediateQueue; };
 }
 
-StandinServer::~StandinServer() = default;
+StandinServer::~StandinServer() {
+    // each calls the other: both stop before either goes
+    m_pGate->Stop();
+    m_pWorkers->Stop();
+}
 
 bool StandinServer::Start(std::string& strError) {
     try {
@@ -308,6 +350,9 @@ bool StandinServer::Start(std::string& strError) {
         strError = e.what();
         return false;
     }
+    if (!m_pGate->Start(strError))
+        return false;
+    m_pWorkers->Start();
     SetUpRoutes();
     if (m_ctx.opts.nPort == 0) {
         m_nPort = m_pServer->bind_to_any_port(m_ctx.opts.strBind);
@@ -316,7 +361,7 @@ bool StandinServer::Start(std::string& strError) {
         if (!m_pServer->bind_to_port(m_ctx.opts.strBind, m_nPort))
             m_nPort = -1;
     }
-    if (m_nPort <= 0) {
+    if (m_nPort <= 0 || !m_pServer->WidenBacklog()) {
         strError =
             "cannot listen on " + m_ctx.opts.strBind + ":" + std::to_string(m_ctx.opts.nPort);
         return false;
@@ -345,6 +390,8 @@ std::string StandinServer::ListenUrl() const {
 
 void StandinServer::Run() {
     m_pServer->listen_after_bind();
+    m_pGate->Stop();
+    m_pWorkers->Stop();
 }
 
 void StandinServer::Stop() {
@@ -367,14 +414,9 @@ void StandinServer::SetUpRoutes() {
     httplib::Server& svr = *m_pServer;
     ServiceContext& ctx = m_ctx;
     svr.set_tcp_nodelay(true);
-    // The client reads every reply until the server closes, so each reply closes its
-    // connection (the fault control's kept-alive replies are written by hand).
-    svr.set_keep_alive_max_count(1);
-    svr.set_payload_max_length(kMaxBody);
-    svr.set_read_timeout(30, 0);
-    svr.set_write_timeout(30, 0);
-    // stalls and kept-alive faults hold a thread each; leave plenty for the rest
-    svr.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    svr.set_payload_max_length(kMaxPieceBody);
+    // bounds each blocking send, the fault control's hand-written replies' too
+    svr.set_write_timeout(kWriteTimeoutMs / 1000, 0);
 
     svr.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_bLogged = false;
@@ -478,8 +520,12 @@ void StandinServer::SetUpRoutes() {
     auto admin = [&ctx](const httplib::Request& req, httplib::Response& res,
                         const httplib::ContentReader& reader, bool bReset) {
         std::string strBody;
-        ReadBody(req, reader, strBody, 1 << 16);
         Json::Value reply(Json::objectValue);
+        if (!ReadBody(req, reader, strBody, kMaxFormBody)) {
+            res.status = 413;
+            Log(req, "", "refused 413: body over the limit");
+            return;
+        }
         if (!IsLoopback(req.remote_addr)) {
             reply["state"] = false;
             reply["error"] = "fault control answers loopback only";

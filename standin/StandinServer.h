@@ -8,11 +8,11 @@
 #include "ServiceContext.h"
 #include "StandinOptions.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace standin {
+
+class GatedServer;
+class RequestGate;
+class WorkerPool;
 
 class StandinServer {
 public:
@@ -37,7 +37,9 @@ private:
     void SetUpAccounts();
 
     ServiceContext m_ctx;
-    std::unique_ptr<httplib::Server> m_pServer;
+    std::unique_ptr<GatedServer> m_pServer;
+    std::unique_ptr<WorkerPool> m_pWorkers;
+    std::unique_ptr<RequestGate> m_pGate;
     int m_nPort = 0;
 };
 

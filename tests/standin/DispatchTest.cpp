@@ -43,9 +43,6 @@ TEST_F(StandinDispatchTest, RefusesWithTheStatusCodeOfEachFault) {
     ask = good;
     ask.strTarget = "U_" + Client().m_strUserId + "_99999";
     EXPECT_EQ(10014, code(ask));
-    ask = good;
-    ask.strPickCode = "nosuchcode";
-    EXPECT_EQ(412, code(ask));
     std::vector<FileAsk> vMalformed(4, good);
     vMalformed[0].strFileId = "XYZ";
     vMalformed[1].strFileId = vMalformed[1].strQuickId = "";

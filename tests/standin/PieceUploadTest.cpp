@@ -1,12 +1,24 @@
 // Pieces: range, piece digest, signature and body are each verified; the whole content must
-// match the dispatched digests; what was stored shows on the home page.
+// match the dispatched digests; what was stored shows on the home page. Clients that frame
+// requests badly, send too much or stall get their answer at once and hold nobody up; a pick
+// code of another account is unknown.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
 
 #include "LoggedInTest.h"
 #include "TestHome.h"
 
 namespace standintest {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
 
 class StandinPieceTest : public LoggedInTest {};
 
@@ -56,9 +68,6 @@ TEST_F(StandinPieceTest, RefusesBadRangeDigestSignatureAndBody) {
     spoil.strFileId = std::string(40, 'C');
     EXPECT_EQ(402, code(0, spoil));
 
-    Ticket stranger = ticket;
-    stranger.strPickCode = "nosuchcode";
-    EXPECT_EQ(412, Client().Piece(stranger, content, 0).StatusCode());
     Ticket wrongSize = ticket;
     wrongSize.nFileSize += 1;
     EXPECT_EQ(402, Client().Check(wrongSize).StatusCode());
@@ -123,23 +132,143 @@ TEST_F(StandinPieceTest, EveryReplyClosesItsConnectionEvenWhenAskedToKeepItAlive
     EXPECT_EQ("close", piece.Header("Connection"));
 }
 
-TEST_F(StandinPieceTest, LongFormBodiesAndGarbageGetAnswersNotCrashes) {
-    Content content = Make(1000, 18);
+TEST_F(StandinPieceTest, PostWithoutALengthHasAnEmptyBodyOnEveryRoute) {
+    const std::pair<const char*, int> kRoutes[] = {
+        {"/app/clogin", 200},     {"/files/upload", 200},  {"/files/resume", 200},
+        {"/files/cancel", 200},   {"/2.0/bigupload", 200}, {"/_standin/fault", 400},
+        {"/_standin/reset", 200}, {"/nowhere", 404},
+    };
+    for (const auto& route : kRoutes) {
+        auto start = Clock::now();
+        Reply reply = Exchange(StandinPort(), std::string("POST ") + route.first +
+                                                  " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        EXPECT_LT(MsSince(start), 1000) << route.first;
+        EXPECT_EQ(route.second, reply.nHttpStatus) << route.first;
+        EXPECT_TRUE(reply.bComplete && reply.bServerClosed) << route.first;
+    }
+}
+
+TEST_F(StandinPieceTest, OversizedAndMisframedRequestsAreRefusedAtOnce) {
+    std::string strLongHead = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (int i = 0; i < 200; ++i)
+        strLongHead += "X-Filler-" + std::to_string(i) + ": " + std::string(90, 'f') + "\r\n";
+    std::string strChunked;
+    for (int i = 0; i < 20; ++i)
+        strChunked += "1000\r\n" + std::string(4096, 'c') + "\r\n";
+    const std::string strPost = "POST /files/upload HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    const struct {
+        const char* pWhat;
+        std::string strRequest;
+        int nStatus;
+    } kCases[] = {
+        {"head over 16 KiB", strLongHead + "\r\n", 431},
+        {"head that never ends", strLongHead, 431},
+        {"piece over 1 MiB and its envelope",
+         "POST /2.0/bigupload HTTP/1.1\r\nContent-Length: 104857600\r\n\r\n" +
+             std::string(65536, 'p'),
+         413},
+        {"form over 64 KiB", strPost + "Content-Length: 70000\r\n\r\n", 413},
+        {"chunked form over 64 KiB",
+         strPost + "Transfer-Encoding: chunked\r\n\r\n" + strChunked + "0\r\n\r\n", 413},
+        {"two lengths", strPost + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", 400},
+        {"length and chunks", strPost + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n",
+         400},
+        {"length not a number", strPost + "Content-Length: 1e3\r\n\r\n", 400},
+        {"no request line", "GARBAGE\r\n\r\n", 400},
+        {"bad escapes", PostRequest("/files/upload?sig=%zz%", "userid=%%%&&&===", "text/plain"),
+         200},
+        {"empty boundary",
+         PostRequest("/2.0/bigupload?userid=1", "--x--", "multipart/form-data; boundary="), 200},
+    };
+    for (const auto& c : kCases) {
+        auto start = Clock::now();
+        Reply reply = Exchange(StandinPort(), c.strRequest);
+        EXPECT_LT(MsSince(start), 1000) << c.pWhat;
+        EXPECT_EQ(c.nStatus, reply.nHttpStatus) << c.pWhat;
+        EXPECT_TRUE(reply.bServerClosed) << c.pWhat;
+    }
+
+    // the longest dispatch there is, 64 directories of 254-byte names percent-encoded, is a form
+    // the service still takes
+    Content content = Make(1000, 40);
     FileAsk ask = AskFor(content);
-    for (int i = 0; i < 60; ++i)
-        ask.strPath += std::string(200, static_cast<char>('a' + i % 26)) + std::to_string(i) + "/";
-    Reply longForm = Client().Dispatch(ask);
+    std::string strName;
+    for (int i = 0; i < 127; ++i)
+        strName += "\xc3\xa9";
+    for (int i = 0; i < 64; ++i)
+        ask.strPath += strName + "/";
+    Reply longForm = Client().Dispatch(ask, true);
     EXPECT_EQ(200, longForm.nHttpStatus);
     EXPECT_EQ(0, longForm.StatusCode()) << longForm.strHead;
+    std::string strTarget = longForm.json["target"].asString();
+    EXPECT_EQ(64, std::count(strTarget.begin(), strTarget.end(), '/'));
+}
 
-    for (const std::string& strJunk :
-         {std::string("GARBAGE\r\n\r\n"),
-          std::string("POST /2.0/bigupload HTTP/1.1\r\n"
-                      "Content-Length: 5\r\n\r\nab"),
-          PostRequest("/files/upload?sig=%zz%", "userid=%%%&&&===", "text/plain"),
-          PostRequest("/2.0/bigupload?userid=1", "--x--", "multipart/form-data; boundary=")})
-        Exchange(StandinPort(), strJunk, 300);
-    EXPECT_EQ(200, Exchange(StandinPort(), GetRequest("/")).nHttpStatus);
+TEST_F(StandinPieceTest, StalledClientsHoldNobodyUpAndAreClosedInTime) {
+    const std::string strPart = "POST /2.0/bigupload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Le";
+    std::vector<int> vStalled;
+    for (int i = 0; i < 50; ++i) {
+        int fd = Connect(StandinPort());
+        ASSERT_GE(fd, 0);
+        vStalled.push_back(fd);
+        ASSERT_TRUE(SendAll(fd, strPart));
+    }
+
+    auto start = Clock::now();
+    ServiceClient client(StandinPort());
+    ASSERT_TRUE(client.Login("alice", "wonderland").json["state"].asBool());
+    Content content = Make(300000, 44);
+    FileAsk ask = AskFor(content);
+    Reply dispatch = client.Dispatch(ask);
+    ASSERT_EQ(0, dispatch.StatusCode()) << dispatch.strBody;
+    EXPECT_EQ(0, client.UploadAll(ServiceClient::TicketOf(dispatch, ask), content).StatusCode());
+    EXPECT_LT(MsSince(start), 3000);
+
+    for (int fd : vStalled) {
+        Reply told = ReadReply(fd, 10000);
+        EXPECT_EQ(408, told.nHttpStatus);
+        EXPECT_TRUE(told.bServerClosed);
+    }
+    EXPECT_LT(MsSince(start), 8000);
+}
+
+TEST_F(StandinPieceTest, PickCodeOfAnotherAccountIsRefusedOnCheckPieceResumeAndCancel) {
+    Content content = Make(1048576 + 100, 41);
+    Ticket unfinished = Start(content, "open.bin");
+    ASSERT_EQ(0, Client().Piece(unfinished, content, 0).StatusCode());
+    Content small = Make(1000, 42);
+    Ticket stored = Start(small, "done.bin");
+    ASSERT_EQ(0, Client().UploadAll(stored, small).StatusCode());
+    Ticket unknown = unfinished;
+    unknown.strPickCode = "nosuchcode";
+
+    // bob signs each request properly, even with alice's upload key, as if it had leaked
+    ServiceClient bob(StandinPort());
+    ASSERT_TRUE(bob.Login("bob", "builder").json["state"].asBool());
+    auto dispatch = [&](const Ticket& ticket, bool bCancel) {
+        FileAsk ask = AskFor(content);
+        ask.strPickCode = ticket.strPickCode;
+        return bob.Dispatch(ask, false, bCancel);
+    };
+    const std::pair<const char*, std::function<Reply(const Ticket&)>> kRequests[] = {
+        {"check", [&](const Ticket& ticket) { return bob.Check(ticket); }},
+        {"piece", [&](const Ticket& ticket) { return bob.Piece(ticket, content, 1048576); }},
+        {"resume", [&](const Ticket& ticket) { return dispatch(ticket, false); }},
+        {"cancel", [&](const Ticket& ticket) { return dispatch(ticket, true); }},
+    };
+    for (const Ticket* pTicket : {&unfinished, &stored, &unknown}) {
+        for (const auto& request : kRequests) {
+            Reply reply = request.second(*pTicket);
+            EXPECT_EQ(412, reply.StatusCode()) << request.first << " " << reply.strBody;
+            EXPECT_EQ("提取码不存在", reply.json["statusmsg"].asString()) << request.first;
+        }
+    }
+
+    EXPECT_EQ(1048576, Client().Check(unfinished).json["offset"].asInt64());
+    EXPECT_EQ(0, Client().UploadAll(unfinished, content).StatusCode());
+    std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
+    EXPECT_NE(std::string::npos, strPage.find(small.strSha1));
+    EXPECT_NE(std::string::npos, strPage.find(content.strSha1));
 }
 
 }  // namespace

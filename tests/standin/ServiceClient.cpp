@@ -66,26 +66,33 @@ std::string Reply::Header(const std::string& strName) const {
     return strValue.substr(strValue.find_first_not_of(' '));
 }
 
-Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs) {
-    Reply reply;
+int Connect(uint16_t nPort) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr;
     memset(&addr, 0, sizeof(addr));
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(nPort);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return reply;
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        close(fd);
+        fd = -1;
     }
+    return fd;
+}
+
+bool SendAll(int fd, const std::string& strData) {
     size_t nSent = 0;
-    while (nSent < strRequest.size()) {
-        ssize_t n = send(fd, strRequest.data() + nSent, strRequest.size() - nSent, MSG_NOSIGNAL);
+    while (nSent < strData.size()) {
+        ssize_t n = send(fd, strData.data() + nSent, strData.size() - nSent, MSG_NOSIGNAL);
         if (n <= 0)
-            break;
+            return false;
         nSent += static_cast<size_t>(n);
     }
+    return true;
+}
+
+Reply ReadReply(int fd, int nTimeoutMs) {
+    Reply reply;
     std::string strRaw;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;) {
@@ -120,6 +127,14 @@ Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs) {
     reply.bJson = pReader->parse(reply.strBody.data(), reply.strBody.data() + reply.strBody.size(),
                                  &reply.json, &strErrors);
     return reply;
+}
+
+Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs) {
+    int fd = Connect(nPort);
+    if (fd < 0)
+        return Reply();
+    SendAll(fd, strRequest);
+    return ReadReply(fd, nTimeoutMs);
 }
 
 std::string GetRequest(const std::string& strPath, const std::string& strExtraHeaders) {

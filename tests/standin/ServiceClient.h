@@ -23,6 +23,11 @@ struct Reply {
     int StatusCode() const { return json.get("statuscode", -1).asInt(); }
 };
 
+// A loopback connection to nPort, -1 when refused.
+int Connect(uint16_t nPort);
+bool SendAll(int fd, const std::string& strData);
+// Reads until the server closes (or nTimeoutMs passes), then closes fd.
+Reply ReadReply(int fd, int nTimeoutMs = 10000);
 // Sends the request bytes and reads until the server closes (or nTimeoutMs passes).
 Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs = 10000);
 std::string GetRequest(const std::string& strPath, const std::string& strExtraHeaders = "");
