@@ -28,7 +28,10 @@ std::string get_filename_from_uri(const std::string& strUri) {
     try {
         return Glib::filename_from_uri(strUri);
     } catch (const Glib::ConvertError& e) {
-        std::cout << strUri << ", get_filename_from_uri error:" << e.what() << std::endl;
+        // Written as bytes: a ustring is converted to the locale's charset on output, which
+        // throws again, from this handler, when glib's text or the URI it quotes does not fit.
+        const std::string strWhy = e.what();
+        std::cout << strUri << ", get_filename_from_uri error:" << strWhy << std::endl;
     } catch (...) {
         std::cout << strUri << ", get_filename_from_uri error:unknow error" << std::endl;
     }

@@ -58,7 +58,9 @@ std::string gbk_to_utf8(const std::string& strText) {
     try {
         return Glib::convert(strText, "UTF-8", "GBK");
     } catch (const Glib::ConvertError& e) {
-        std::cout << strText << ", gbk_to_utf8 error:" << e.what() << std::endl;
+        // as bytes: a ustring is converted to the locale's charset on output, which can throw
+        const std::string strWhy = e.what();
+        std::cout << strText << ", gbk_to_utf8 error:" << strWhy << std::endl;
     } catch (...) {
         std::cout << strText << ", gbk_to_utf8 error:unknow error" << std::endl;
     }

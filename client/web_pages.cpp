@@ -42,7 +42,8 @@ bool open_web_page(const std::string& strUrl) {
                           Glib::SPAWN_SEARCH_PATH);
         return true;
     } catch (const Glib::Error& e) {
-        std::cout << "xdg-open " << strUrl << " failed: " << e.what() << std::endl;
+        const std::string strWhy = e.what();  // as bytes, see get_filename_from_uri
+        std::cout << "xdg-open " << strUrl << " failed: " << strWhy << std::endl;
         return false;
     }
 }

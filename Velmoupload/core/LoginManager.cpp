@@ -4,6 +4,8 @@
 // half-written.
 #include "core/LoginManager.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <new>
@@ -143,6 +145,9 @@ void LoginManager::_ReadLoginReply(const std::string& strBody, const std::string
         try {
             // each member is set as soon as its field is read: a bad field stops the reading
             // there and leaves what came before it
+            // an earlier reply that broke off half-way must not leave its limits behind
+            m_hashType.clear();
+            m_hashRange.clear();
             m_bIsLogin = JsonBool(JsonField(root, "state"));
             m_strErrTip = JsonText(JsonField(root, "error"));
             if (!m_bIsLogin) {
@@ -235,16 +240,39 @@ bool LoginManager::GetAccountInfo(std::string& strAccount, std::string& strPwd, 
     }
     const std::string& strSection = sections.front();
     std::string strRemember, strAuto;
+    // the one line the user gets when the remembered account cannot be used as it stands
+    std::string strFile;
+    {
+        MutexLocker lock(m_sessionLock);
+        strFile = m_strAccountPath;
+    }
+    auto unusable = [&strFile](const char* pszWhy) {
+        fprintf(stderr, "account file %s: %s\n", strFile.c_str(), pszWhy);
+        return false;
+    };
     if (!m_iniFile.GetValue(strSection, "account", strAccount))
-        return false;
+        return unusable("the remembered account has no name; log in again");
     if (!m_iniFile.GetValue(strSection, "session", strPwd))
-        return false;
+        return unusable("the remembered account is incomplete; log in again");
     if (!m_iniFile.GetValue(strSection, "remember", strRemember))
-        return false;
+        return unusable("the remembered account is incomplete; log in again");
     bRemember = Utils::StringS2I(strRemember) != 0;
     if (!m_iniFile.GetValue(strSection, "auto", strAuto))
-        return false;
+        return unusable("the remembered account is incomplete; log in again");
     bAuto = Utils::StringS2I(strAuto) != 0;
+    bool bNameSound = !strAccount.empty();
+    for (char c : strAccount)
+        bNameSound = bNameSound && static_cast<unsigned char>(c) >= 0x20;
+    if (!bNameSound)
+        return unusable("the remembered account name is damaged; log in again");
+    // the stored password is its 40-digit hash; anything else would only be refused
+    bool bHashSound = strPwd.size() == kPasswordHashLength;
+    for (char c : strPwd)
+        bHashSound = bHashSound && isxdigit(static_cast<unsigned char>(c));
+    if (!strPwd.empty() && !bHashSound) {
+        unusable("the remembered password is damaged and is not used; type it again");
+        strPwd.clear();
+    }
     return true;
 }
 
@@ -291,16 +319,24 @@ std::string LoginManager::GetTokenUrl() {
     std::string strResponse;
     if (!client.Get(_ApiUrl("/app/user/login?" + query.Text()), strResponse))
         return std::string();
-    Json::Value root;
-    if (!JsonParse(strResponse, root))
+    std::string strUrl;
+    if (!_ReadTokenReply(strResponse, strUrl))
         return std::string();
+    return strUrl;
+}
+
+bool LoginManager::_ReadTokenReply(const std::string& strBody, std::string& strUrl) {
+    Json::Value root;
+    if (!JsonParse(strBody, root))
+        return false;
     try {
         if (!JsonBool(JsonField(root, "state")))
-            return std::string();
-        return JsonText(JsonField(root, "url"));
+            return false;
+        strUrl = JsonText(JsonField(root, "url"));
     } catch (...) {
-        return std::string();
+        return false;
     }
+    return true;
 }
 
 // ---------------------------------------------------------------- observers

@@ -33,6 +33,9 @@ struct AccountInfo {
 };
 
 class LoginManager {
+    // the reply readers are fed without a network by the fuzz targets
+    friend struct LoginReplyFuzzAccess;
+
 public:
     static bool Login(const std::string& strAccount, const std::string& strPwd, bool bRemember,
                       bool bAuto);
@@ -99,6 +102,9 @@ private:
     static void _DoLogin(const AccountInfo& info);
     static void _ReadLoginReply(const std::string& strBody, const std::string& strAccount,
                                 const std::string& strSession, bool bRemember, bool bAuto);
+    // The quota and token replies, read apart from their requests.
+    static bool _ReadSpaceReply(const std::string& strBody);
+    static bool _ReadTokenReply(const std::string& strBody, std::string& strUrl);
     static std::string _ApiUrl(const std::string& strPathAndQuery);
 
     // guards every session member below (not the observer list, not m_iniFile, which has its own)

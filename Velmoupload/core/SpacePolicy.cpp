@@ -33,8 +33,12 @@ bool LoginManager::GetSpace() {
     std::string strResponse;
     if (!client.Get(_ApiUrl("/app/user/space?" + query.Text()), strResponse))
         return false;
+    return _ReadSpaceReply(strResponse);
+}
+
+bool LoginManager::_ReadSpaceReply(const std::string& strBody) {
     Json::Value root;
-    if (!JsonParse(strResponse, root))
+    if (!JsonParse(strBody, root))
         return false;
 
     MutexLocker lock(m_sessionLock);

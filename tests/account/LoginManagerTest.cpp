@@ -213,6 +213,35 @@ TEST_F(LoginManagerTest, RememberedAccountIsReadFromTheFirstSection) {
         EXPECT_EQ(flag.second, bRemember) << flag.first;
         EXPECT_EQ(flag.second, bAuto) << flag.first;
     }
+
+    // damage: what is sound is kept, the rest is refused or dropped
+    const std::string kHash(40, 'a');
+    struct Damage {
+        std::string strFile;
+        bool bUsable;
+        const char* pszAccount;
+        std::string strPassword;
+    } damages[] = {
+        {"[1]\r\naccount=ann\r\nauto=1\r\nremember=1\r\nsession=" + kHash + "\r\n", true, "ann",
+         kHash},
+        {std::string(1 << 20, 'x') + "\n[1]\naccount=ann\nauto=1\nremember=1\nsession=" + kHash +
+             "\n",
+         true, "ann", kHash},
+        {"[1]\naccount=ann\nauto=1\nremember=1\nsession=not-a-hash\n", true, "ann", ""},
+        {std::string("[1]\naccount=a\0n\x01\nauto=1\nremember=1\nsession=\n", 45), false, "", ""},
+        {"[1]\naccount=ann\nauto=1\nremember=1\nsess", false, "", ""},
+    };
+    for (const Damage& damage : damages) {
+        WriteFile(AccountFile(), damage.strFile);
+        strAccount = strPwd = "";
+        EXPECT_EQ(damage.bUsable,
+                  LoginManager::GetAccountInfo(strAccount, strPwd, bRemember, bAuto))
+            << damage.strFile.substr(0, 60);
+        if (damage.bUsable) {
+            EXPECT_EQ(damage.pszAccount, strAccount);
+            EXPECT_EQ(damage.strPassword, strPwd);
+        }
+    }
 }
 
 }  // namespace

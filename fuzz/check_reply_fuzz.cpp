@@ -1,0 +1,8 @@
+// The check reply on any bytes, read into a fresh task (see upload_reply.h).
+#include "core/UploadHandler.h"
+#include "upload_reply.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+    FuzzUploadReply(&_VelmoUpload::UploadHandler::_ParseResponseCheckServer, pData, nSize);
+    return 0;
+}
