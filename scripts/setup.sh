@@ -16,6 +16,7 @@ packages=(
     xvfb xauth dbus at-spi2-core   # a display and an accessibility bus for the window's tests
     python3-pyatspi gir1.2-gtk-3.0 xdotool   # driving the window as a user would
     desktop-file-utils appstream   # checking the desktop entry and the AppStream data
+    clang libclang-rt-14-dev       # the parsers' fuzzing (scripts/fuzz.sh)
 )
 
 missing=()

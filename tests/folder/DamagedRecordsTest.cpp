@@ -171,8 +171,9 @@ TEST_F(DamagedRecordsTest, RandomlyCorruptedFilesNeverLeaveAnUploadWaiting) {
                     strFile.insert(nAt, 1, '\0');
                     break;
                 case 3:  // a different number
-                    strFile = Replace(strFile, "=\\d+",
-                                      "=" + std::to_string(static_cast<int>(rng()) - 1000000));
+                    strFile =
+                        Replace(strFile, "=\\d+",
+                                "=" + std::to_string(static_cast<long long>(rng()) - 2000000000LL));
                     break;
                 default:  // a line lost
                     strFile.erase(nAt, strFile.find('\n', nAt) - nAt);

@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -77,16 +77,28 @@ bool StandinProcess::Start(const std::string& strDataDir, const std::string& str
     vPtrs.push_back(nullptr);
 
     long long nLogStart = FileSize(strLogPath);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strLogPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    int nRc = posix_spawn(&m_pid, vArgv[0].c_str(), &actions, nullptr, vPtrs.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (nRc != 0) {
+    const int nLogFd = open(strLogPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (nLogFd < 0) {
+        strError = "cannot open " + strLogPath + ": " + strerror(errno);
+        return false;
+    }
+    const pid_t nParent = getpid();
+    m_pid = fork();
+    if (m_pid == 0) {
+        // the stand-in goes with the test: a test that aborts must not leave it running
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != nParent)
+            _exit(127);
+        dup2(nLogFd, STDOUT_FILENO);
+        dup2(nLogFd, STDERR_FILENO);
+        execve(vArgv[0].c_str(), vPtrs.data(), environ);
+        _exit(127);
+    }
+    const int nForkErrno = errno;
+    close(nLogFd);
+    if (m_pid < 0) {
         m_pid = -1;
-        strError = "cannot start " + vArgv[0] + ": " + strerror(nRc);
+        strError = "cannot start " + vArgv[0] + ": " + strerror(nForkErrno);
         return false;
     }
 
