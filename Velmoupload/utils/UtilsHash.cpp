@@ -1,6 +1,8 @@
-// Utils digests: SHA-1 of texts, buffers and whole files, the sampled MDVelmo identity of a file,
-// and MD5 texts for request signatures.
-#include "utils/Utils.h"
+// Utils digests: SHA-1 of texts, buffers and whole files (with their pieces' digests on the way),
+// the sampled MDVelmo identity of a file, and MD5 texts for request signatures.
+#include "utils/UtilsHash.h"
+
+#include <sys/stat.h>
 
 #include <fcntl.h>
 
@@ -14,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "ServiceConstants.h"
 #include "utils/md5.h"
 #include "utils/sha1.h"
 
@@ -75,6 +78,7 @@ public:
     bool Feed(const unsigned char* pData, size_t nLength) {
         if (m_progressFun == nullptr) {
             m_sha.Input(pData, nLength);
+            m_nTotal += static_cast<long long>(nLength);
             return true;
         }
         for (size_t nDone = 0; nDone < nLength;) {
@@ -89,6 +93,7 @@ public:
     }
 
     bool Result(unsigned char digest[SHA1::DigestSize]) { return m_sha.Result(digest); }
+    long long Total() const { return m_nTotal; }
 
 private:
     SHA1 m_sha;
@@ -97,12 +102,61 @@ private:
     long long m_nTotal = 0;
 };
 
+// Cuts the stream into pieces of kPieceSize and keeps the SHA-1 of each, the last one whatever
+// its length. Used by one thread at a time.
+class PieceHasher {
+public:
+    explicit PieceHasher(std::vector<unsigned char>& digests) : m_digests(digests) {}
+
+    void Feed(const unsigned char* pData, size_t nLength) {
+        while (nLength > 0) {
+            const size_t nTake = std::min(nLength, kPiece - m_nInPiece);
+            m_sha.Input(pData, nTake);
+            m_nInPiece += nTake;
+            m_nTotal += static_cast<long long>(nTake);
+            pData += nTake;
+            nLength -= nTake;
+            if (m_nInPiece == kPiece)
+                ClosePiece();
+        }
+    }
+
+    // Closes the last piece; false when a digest could not be taken.
+    bool Finish() {
+        if (m_nInPiece > 0)
+            ClosePiece();
+        return m_bOk;
+    }
+
+    long long Total() const { return m_nTotal; }
+
+private:
+    static constexpr size_t kPiece = static_cast<size_t>(kPieceSize);
+
+    void ClosePiece() {
+        unsigned char digest[SHA1::DigestSize];
+        if (m_sha.Result(digest))
+            m_digests.insert(m_digests.end(), digest, digest + SHA1::DigestSize);
+        else
+            m_bOk = false;
+        m_sha.Reset();
+        m_nInPiece = 0;
+    }
+
+    std::vector<unsigned char>& m_digests;
+    SHA1 m_sha;
+    size_t m_nInPiece = 0;
+    long long m_nTotal = 0;
+    bool m_bOk = true;
+};
+
 // Reads the rest of a file on a helper thread, so copying it out of the page cache (about a tenth
 // of the time for a cached file) overlaps hashing instead of adding to it. A few chunks in
 // rotation bound the memory; the helper waits when it is that far ahead.
 class ReadAhead {
 public:
-    explicit ReadAhead(FILE* pFile) : m_pFile(pFile) {}
+    // pPieces, when given, takes every chunk on the helper thread, in file order.
+    ReadAhead(FILE* pFile, PieceHasher* pPieces) : m_pFile(pFile), m_pPieces(pPieces) {}
     ~ReadAhead() { Stop(); }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -164,8 +218,11 @@ private:
                 nSlot = m_nProduced % kSlots;
             }
             // The reader never touches this slot until it is published below.
-            const size_t nRead =
-                fread(m_buffers.get() + nSlot * kFileReadChunk, 1, kFileReadChunk, m_pFile);
+            unsigned char* pSlot = m_buffers.get() + nSlot * kFileReadChunk;
+            const size_t nRead = fread(pSlot, 1, kFileReadChunk, m_pFile);
+            // the pieces' digests run here, beside the whole-file digest on the reader's core
+            if (m_pPieces)
+                m_pPieces->Feed(pSlot, nRead);
             {
                 std::lock_guard<std::mutex> lock(m_lock);
                 m_lengths[nSlot] = nRead;
@@ -178,6 +235,7 @@ private:
     }
 
     FILE* m_pFile;
+    PieceHasher* m_pPieces;
     std::unique_ptr<unsigned char[]> m_buffers;
     size_t m_lengths[kSlots] = {};
     // Chunks published by the helper and chunks handed back by the reader, since the start.
@@ -250,8 +308,13 @@ bool Utils::GetHash(const unsigned char* lpContent, unsigned nLength, std::strin
     return HashBytes(lpContent, nLength, strHash);
 }
 
-bool Utils::GetFileHash(const std::string& strFilePath, std::string& strFileHash, int& nErrorCode,
-                        HashProgressFun hashProgressFun) {
+namespace {
+
+// The whole-file digest, as text and bytes, and how many bytes it covers; pPieces, when given, is
+// fed every byte in order as well.
+bool HashFile(const std::string& strFilePath, std::string& strFileHash, int& nErrorCode,
+              HashProgressFun hashProgressFun, PieceHasher* pPieces,
+              unsigned char digest[SHA1::DigestSize], long long& nHashed) {
     FilePtr file(fopen(strFilePath.c_str(), "rb"));
     if (!file) {
         nErrorCode = LastSystemError();
@@ -270,11 +333,13 @@ bool Utils::GetFileHash(const std::string& strFilePath, std::string& strFileHash
 
     ProgressHasher hasher(strFilePath, hashProgressFun);
     size_t nRead = fread(pBuffer, 1, nBufferSize, file.get());
+    if (pPieces)
+        pPieces->Feed(pBuffer, nRead);
     bool bGoOn = hasher.Feed(pBuffer, nRead);
     // Only a file longer than one read is worth a helper thread; the small ones that make up most
     // folders are done before one could start.
     if (bGoOn && nRead == kFileReadChunk) {
-        ReadAhead ahead(file.get());
+        ReadAhead ahead(file.get(), pPieces);
         if (ahead.Start()) {
             const unsigned char* pChunk;
             while (bGoOn && (pChunk = ahead.Next(nRead)) != nullptr)
@@ -285,6 +350,8 @@ bool Utils::GetFileHash(const std::string& strFilePath, std::string& strFileHash
     }
     while (bGoOn && nRead > 0) {
         nRead = fread(pBuffer, 1, nBufferSize, file.get());
+        if (pPieces)
+            pPieces->Feed(pBuffer, nRead);
         bGoOn = hasher.Feed(pBuffer, nRead);
     }
     if (!bGoOn) {
@@ -298,12 +365,60 @@ bool Utils::GetFileHash(const std::string& strFilePath, std::string& strFileHash
         return false;
     }
 
-    unsigned char digest[SHA1::DigestSize];
     if (!hasher.Result(digest)) {
         nErrorCode = kErrDigest;
         return false;
     }
+    nHashed = hasher.Total();
     strFileHash = ShaText(digest);
+    return true;
+}
+
+}  // namespace
+
+bool Utils::GetFileHash(const std::string& strFilePath, std::string& strFileHash, int& nErrorCode,
+                        HashProgressFun hashProgressFun) {
+    unsigned char digest[SHA1::DigestSize];
+    long long nHashed = 0;
+    return HashFile(strFilePath, strFileHash, nErrorCode, hashProgressFun, nullptr, digest,
+                    nHashed);
+}
+
+std::string DigestText(const unsigned char* pDigest) {
+    return ShaText(pDigest);
+}
+
+const unsigned char* PieceDigests::Find(long long nCurrentSize, long long nOffset,
+                                        long long nSize) const {
+    if (nCurrentSize != nFileSize || nOffset < 0 || nOffset % kPieceSize != 0)
+        return nullptr;
+    const long long nIndex = nOffset / kPieceSize;
+    if (nIndex >= static_cast<long long>(Count()) ||
+        nSize != std::min(kPieceSize, nFileSize - nOffset))
+        return nullptr;
+    return digests.data() + nIndex * DigestSize;
+}
+
+bool GetFileHashAndPieces(const std::string& strFilePath, std::string& strFileHash, int& nErrorCode,
+                          HashProgressFun hashProgressFun, PieceDigests& pieces) {
+    pieces.Clear();
+    // a file of one piece has the file's own digest for it: no second digest of its bytes
+    struct stat st;
+    const bool bSeveralPieces = stat(strFilePath.c_str(), &st) == 0 && st.st_size > kPieceSize;
+    std::vector<unsigned char> digests;
+    PieceHasher hasher(digests);
+    unsigned char digest[SHA1::DigestSize];
+    long long nHashed = 0;
+    if (!HashFile(strFilePath, strFileHash, nErrorCode, hashProgressFun,
+                  bSeveralPieces ? &hasher : nullptr, digest, nHashed))
+        return false;
+    if (bSeveralPieces && hasher.Finish()) {
+        pieces.nFileSize = hasher.Total();
+        pieces.digests.swap(digests);
+    } else if (nHashed > 0 && nHashed <= kPieceSize) {
+        pieces.nFileSize = nHashed;
+        pieces.digests.assign(digest, digest + SHA1::DigestSize);
+    }
     return true;
 }
 
