@@ -1,7 +1,10 @@
 // CSimpleSocket: descriptor, buffer and error bookkeeping shared by every socket.
 #include "http/sockets/SimpleSocket.h"
 
+#include <pthread.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +13,40 @@
 #include "http/sockets/NetTimeouts.h"
 
 namespace _VelmoUpload {
+
+namespace {
+
+bool SigPipePending() {
+    sigset_t pending;
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+}  // namespace
+
+SigPipeBlock::SigPipeBlock() {
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGPIPE);
+    // one that was already waiting is someone else's and stays
+    m_bWasPending = SigPipePending();
+    m_bBlocked = pthread_sigmask(SIG_BLOCK, &block, &m_old) == 0;
+}
+
+SigPipeBlock::~SigPipeBlock() {
+    if (!m_bBlocked)
+        return;
+    const int nSavedErrno = errno;
+    if (!m_bWasPending && SigPipePending()) {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        const struct timespec zero = {0, 0};
+        while (sigtimedwait(&pipe, nullptr, &zero) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    errno = nSavedErrno;
+}
 
 CSimpleSocket::CSimpleSocket(CSocketType nType)
     : m_socket(-1),
@@ -96,6 +133,32 @@ int32_t CSimpleSocket::Send(const uint8_t* pBuf, size_t bytesToSend) {
             m_nBytesSent = -1;
             return -1;
         }
+        nTotal += static_cast<size_t>(n);
+    }
+    m_nBytesSent = static_cast<int32_t>(nTotal);
+    return m_nBytesSent;
+}
+
+int32_t CSimpleSocket::SendFile(int nFd, long long nOffset, size_t nBytes) {
+    SetSocketError(SocketSuccess);
+    m_nBytesSent = 0;
+    if (!IsSocketValid() || nFd < 0 || nBytes == 0)
+        return 0;
+    off_t nPos = static_cast<off_t>(nOffset);
+    size_t nTotal = 0;
+    // as Send: a partial transfer is continued, so a stall is the only way to stop short
+    while (nTotal < nBytes) {
+        errno = 0;
+        ssize_t n = sendfile(m_socket, nFd, &nPos, nBytes - nTotal);
+        TranslateSocketError();
+        if (n < 0) {
+            if (m_socketErrno == SocketInterrupted)
+                continue;
+            m_nBytesSent = -1;
+            return -1;
+        }
+        if (n == 0)
+            break;  // the file ends before the bytes asked for
         nTotal += static_cast<size_t>(n);
     }
     m_nBytesSent = static_cast<int32_t>(nTotal);

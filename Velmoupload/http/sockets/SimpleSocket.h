@@ -4,6 +4,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/time.h>
 
 #include <cstdint>
@@ -41,6 +42,22 @@ enum CSocketError {
     SocketEunknown = 17,
 };
 
+// Holds back the broken-pipe signal on this thread while it lives, and takes off again one that
+// arose meanwhile: a file sent to a peer that went away must give EPIPE, never end the process,
+// and unlike send() the kernel's file-to-socket call has no flag for that.
+class SigPipeBlock {
+public:
+    SigPipeBlock();
+    ~SigPipeBlock();
+    SigPipeBlock(const SigPipeBlock&) = delete;
+    SigPipeBlock& operator=(const SigPipeBlock&) = delete;
+
+private:
+    sigset_t m_old;
+    bool m_bBlocked = false;
+    bool m_bWasPending = false;
+};
+
 class CSimpleSocket {
 public:
     explicit CSimpleSocket(CSocketType nType = SocketTypeTcp);
@@ -59,6 +76,11 @@ public:
     // Sends the whole buffer: its size, 0 for an invalid socket or an empty buffer, -1 when the
     // connection failed or stalled before all of it was taken.
     virtual int32_t Send(const uint8_t* pBuf, size_t bytesToSend);
+
+    // Sends nBytes of the open file nFd from nOffset straight from the page cache, with no copy
+    // through this process: nBytes, fewer when the file ended first, 0 for an invalid socket, -1
+    // when the connection failed or stalled. Must run under a SigPipeBlock.
+    int32_t SendFile(int nFd, long long nOffset, size_t nBytes);
 
     // The bytes of the last successful Receive (m_nBytesReceived of them), or null.
     uint8_t* GetData() { return m_pBuffer; }
