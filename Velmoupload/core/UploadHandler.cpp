@@ -165,7 +165,15 @@ void* UploadHandler::_UploadFileThread(void* pArguments) {
 
 // ---------------------------------------------------------------- the steps
 
-bool UploadHandler::_HashFile(PTaskInfo pTaskInfo) {
+bool UploadHandler::_HashSha1(PTaskInfo pTaskInfo, PieceDigests& pieces, int& nErrorCode) {
+    t_pHashingTask = pTaskInfo;
+    bool bOk = GetFileHashAndPieces(pTaskInfo->strFilePath, pTaskInfo->strFileHash, nErrorCode,
+                                    &UploadHandler::_HashProgressCallbackFun, pieces);
+    t_pHashingTask = nullptr;
+    return bOk;
+}
+
+bool UploadHandler::_HashFile(PTaskInfo pTaskInfo, PieceDigests& pieces) {
     HashType hashType = LoginManager::NeedHashAll(pTaskInfo->strFilePath)
                             ? HashTypeALL
                             : LoginManager::GetHashType(pTaskInfo->nFileSize);
@@ -176,17 +184,40 @@ bool UploadHandler::_HashFile(PTaskInfo pTaskInfo) {
         SetError(pTaskInfo, nErrorCode);
         return false;
     }
-    if ((hashType == HashTypeSHA1 || hashType == HashTypeALL) && pTaskInfo->strFileHash.empty()) {
-        t_pHashingTask = pTaskInfo;
-        bool bOk = Utils::GetFileHash(pTaskInfo->strFilePath, pTaskInfo->strFileHash, nErrorCode,
-                                      &UploadHandler::_HashProgressCallbackFun);
-        t_pHashingTask = nullptr;
-        if (!bOk) {
-            SetError(pTaskInfo, nErrorCode);
-            return false;
-        }
+    if ((hashType == HashTypeSHA1 || hashType == HashTypeALL) && pTaskInfo->strFileHash.empty() &&
+        !_HashSha1(pTaskInfo, pieces, nErrorCode)) {
+        SetError(pTaskInfo, nErrorCode);
+        return false;
     }
     return hashType == HashTypeSHA1 || hashType == HashTypeMDVelmo || hashType == HashTypeALL;
+}
+
+bool UploadHandler::_OpenTransfer(PTaskInfo pTaskInfo) {
+    PUploadInfo pUploadInfo = new (std::nothrow) UploadInfo;
+    if (!pUploadInfo) {
+        SetError(pTaskInfo, 1002);
+        return false;
+    }
+    {
+        MutexLocker lock(pTaskInfo->mutex);
+        pTaskInfo->pUploadInfo = pUploadInfo;
+    }
+    errno = 0;
+    pUploadInfo->pFile = Utils::FileOpenEx(pTaskInfo->strFilePath, "rb");
+    if (!pUploadInfo->pFile) {
+        SetError(pTaskInfo, errno != 0 ? errno : ENOENT);
+        return false;
+    }
+    pUploadInfo->nSize = std::min<long long>(kPieceSize, pTaskInfo->nFileSize);
+    return true;
+}
+
+bool UploadHandler::_PauseAndWaitForSpace(PTaskInfo pTaskInfo) {
+    // the account's pause, whole seconds
+    long long nPauseMs = static_cast<long long>(LoginManager::GetTimeLimit()) * 1000;
+    if (nPauseMs > 0 && !PauseUnlessHalted(pTaskInfo, nPauseMs))
+        return false;
+    return _WaitForSpace(pTaskInfo);
 }
 
 bool UploadHandler::_WaitForSpace(PTaskInfo pTaskInfo) {
@@ -204,7 +235,30 @@ bool UploadHandler::_WaitForSpace(PTaskInfo pTaskInfo) {
     }
 }
 
-bool UploadHandler::_Dispatch(PTaskInfo pTaskInfo) {
+bool UploadHandler::_RetryDispatch(PTaskInfo pTaskInfo, bool bCarriedSha1, PieceDigests& pieces) {
+    int nErrorCode = ErrorOf(pTaskInfo);
+    if (nErrorCode != kCodeQuickCollision) {
+        if (nErrorCode == 0)
+            SetError(pTaskInfo, 1005);
+        return false;
+    }
+    // the service wants the SHA-1; asked again after sending it, it would ask for ever
+    if (bCarriedSha1 || !UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusHash, true))
+        return false;
+    int nHashError = 0;
+    if (!_HashSha1(pTaskInfo, pieces, nHashError)) {
+        SetError(pTaskInfo, nHashError);
+        return false;
+    }
+    {
+        MutexLocker lock(pTaskInfo->mutex);
+        pTaskInfo->nErrorCode = 0;
+        pTaskInfo->strErrorMsg.clear();
+    }
+    return UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusUpload, true);
+}
+
+bool UploadHandler::_Dispatch(PTaskInfo pTaskInfo, PieceDigests& pieces) {
     // files that create remote directories dispatch one at a time
     const bool bCreatesFolders = !pTaskInfo->strFolderName.empty();
     if (bCreatesFolders)
@@ -226,38 +280,24 @@ bool UploadHandler::_Dispatch(PTaskInfo pTaskInfo) {
             bOk = true;
             break;
         }
-        int nErrorCode = ErrorOf(pTaskInfo);
-        if (nErrorCode == kCodeQuickCollision) {
-            // the service wants the SHA-1; asked again after sending it, it would ask for ever
-            if (bCarriedSha1)
-                break;
-            if (!UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusHash, true))
-                break;
-            t_pHashingTask = pTaskInfo;
-            int nHashError = 0;
-            bool bHashed = Utils::GetFileHash(pTaskInfo->strFilePath, pTaskInfo->strFileHash,
-                                              nHashError, &UploadHandler::_HashProgressCallbackFun);
-            t_pHashingTask = nullptr;
-            if (!bHashed) {
-                SetError(pTaskInfo, nHashError);
-                break;
-            }
-            {
-                MutexLocker lock(pTaskInfo->mutex);
-                pTaskInfo->nErrorCode = 0;
-                pTaskInfo->strErrorMsg.clear();
-            }
-            if (!UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusUpload, true))
-                break;
-            continue;
-        }
-        if (nErrorCode == 0)
-            SetError(pTaskInfo, 1005);
-        break;
+        if (!_RetryDispatch(pTaskInfo, bCarriedSha1, pieces))
+            break;
     }
     if (bCreatesFolders)
         m_mutex.Unlock();
     return bOk;
+}
+
+void UploadHandler::_TakeFlashUpload(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder) {
+    {
+        MutexLocker lock(pTaskInfo->mutex);
+        pTaskInfo->nUploadSize = pTaskInfo->nFileSize;
+    }
+    if (pFolder) {
+        MutexLocker lock(pFolder->mutex);
+        pFolder->nUploadSize += pTaskInfo->nFileSize;
+        pFolder->nCurUploadSize += pTaskInfo->nFileSize;
+    }
 }
 
 bool UploadHandler::_Check(PTaskInfo pTaskInfo, bool& bNetworkFailure) {
@@ -296,7 +336,56 @@ bool UploadHandler::_Resync(PTaskInfo pTaskInfo) {
     }
 }
 
-bool UploadHandler::_SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder) {
+UploadHandler::PieceOutcome UploadHandler::_SendOnePiece(PTaskInfo pTaskInfo,
+                                                         const std::string& strUrl,
+                                                         const PieceDigests& pieces) {
+    PUploadInfo pUploadInfo = pTaskInfo->pUploadInfo;
+    long long nOffset;
+    {
+        MutexLocker lock(pTaskInfo->mutex);
+        nOffset = pUploadInfo->nOffset;
+    }
+    // the digest taken when the file was hashed, when the piece is one of those
+    const unsigned char* pDigest =
+        pieces.Find(pTaskInfo->nFileSize, nOffset,
+                    std::min<long long>(kPieceSize, pTaskInfo->nFileSize - nOffset));
+    uint32_t tBegin = Utils::GetCurTime();
+    std::string strResponse;
+    bool bRequest = true;
+    if (!m_httpClient.UploadFile(pTaskInfo, strUrl, kUploadBoundary, strResponse, bRequest,
+                                 pDigest)) {
+        if (IsHalted(pTaskInfo))
+            return PieceOutcome::Halted;
+        if (bRequest) {
+            SetError(pTaskInfo, 1010);
+            return PieceOutcome::Failed;
+        }
+        // the network failed somewhere in the piece: learn where the service stands
+        if (!_Resync(pTaskInfo))
+            return PieceOutcome::Failed;
+        MutexLocker lock(pTaskInfo->mutex);
+        pTaskInfo->nUploadSize = pUploadInfo->nOffset;
+        return PieceOutcome::Again;
+    }
+    uint32_t tEnd = Utils::GetCurTime();
+    if (!_ParseResponseUploadServer(pTaskInfo, strResponse)) {
+        if (ErrorOf(pTaskInfo) == 0)
+            SetError(pTaskInfo, 1011);
+        return PieceOutcome::Failed;
+    }
+    uint32_t nElapsed = tEnd - tBegin;
+    MutexLocker lock(pTaskInfo->mutex);
+    if (nElapsed > 0)
+        pUploadInfo->nSpeed = static_cast<int>(pUploadInfo->nSize / nElapsed * 1000);
+    if (pUploadInfo->nSpeed <= 0)
+        pUploadInfo->nSpeed = static_cast<int>(pUploadInfo->nSize);
+    // the service's offset, so bytes of a failed attempt are not counted twice
+    pTaskInfo->nUploadSize = pUploadInfo->nOffset;
+    return PieceOutcome::Sent;
+}
+
+bool UploadHandler::_SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder,
+                                const PieceDigests& pieces) {
     std::string strUrl;
     if (!_BuildRequestUploadServer(pTaskInfo, strUrl)) {
         SetError(pTaskInfo, 1009);
@@ -307,7 +396,6 @@ bool UploadHandler::_SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder) {
         if (pFolder->tBeginTime == 0)
             pFolder->tBeginTime = Utils::GetCurTime();
     }
-    PUploadInfo pUploadInfo = pTaskInfo->pUploadInfo;
     while (UploadSizeOf(pTaskInfo) < pTaskInfo->nFileSize) {
         if (IsHalted(pTaskInfo))
             break;
@@ -320,48 +408,22 @@ bool UploadHandler::_SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder) {
         if (!pFolder && nMaxUploadSize > 0 && UploadSizeOf(pTaskInfo) >= nMaxUploadSize &&
             !_WaitForSpace(pTaskInfo))
             return false;
-
-        uint32_t tBegin = Utils::GetCurTime();
-        std::string strResponse;
-        bool bRequest = true;
-        if (!m_httpClient.UploadFile(pTaskInfo, strUrl, kUploadBoundary, strResponse, bRequest)) {
-            if (IsHalted(pTaskInfo))
-                break;
-            if (bRequest) {
-                SetError(pTaskInfo, 1010);
-                return false;
-            }
-            // the network failed somewhere in the piece: learn where the service stands
-            if (!_Resync(pTaskInfo))
-                return false;
-            MutexLocker lock(pTaskInfo->mutex);
-            pTaskInfo->nUploadSize = pUploadInfo->nOffset;
-            continue;
-        }
-        uint32_t tEnd = Utils::GetCurTime();
-        if (!_ParseResponseUploadServer(pTaskInfo, strResponse)) {
-            if (ErrorOf(pTaskInfo) == 0)
-                SetError(pTaskInfo, 1011);
+        PieceOutcome outcome = _SendOnePiece(pTaskInfo, strUrl, pieces);
+        if (outcome == PieceOutcome::Failed)
             return false;
-        }
-        uint32_t nElapsed = tEnd - tBegin;
-        {
-            MutexLocker lock(pTaskInfo->mutex);
-            if (nElapsed > 0)
-                pUploadInfo->nSpeed = static_cast<int>(pUploadInfo->nSize / nElapsed * 1000);
-            if (pUploadInfo->nSpeed <= 0)
-                pUploadInfo->nSpeed = static_cast<int>(pUploadInfo->nSize);
-            // the service's offset, so bytes of a failed attempt are not counted twice
-            pTaskInfo->nUploadSize = pUploadInfo->nOffset;
-        }
-        UpdateRecord(pTaskInfo, false);
+        if (outcome == PieceOutcome::Halted)
+            break;
+        if (outcome == PieceOutcome::Sent)
+            UpdateRecord(pTaskInfo, false);
     }
     return true;
 }
 
 bool UploadHandler::_RunUpload(PTaskInfo pTaskInfo) {
+    // the pieces' digests, when this upload hashes the file; 20 bytes a MiB
+    PieceDigests pieces;
     // 1. digests, when the task was started for them
-    if (StatusOf(pTaskInfo) == TaskStatusHash && !_HashFile(pTaskInfo))
+    if (StatusOf(pTaskInfo) == TaskStatusHash && !_HashFile(pTaskInfo, pieces))
         return false;
 
     // 2. remember them; a logout meanwhile stops the task
@@ -371,40 +433,15 @@ bool UploadHandler::_RunUpload(PTaskInfo pTaskInfo) {
     if (IsHalted(pTaskInfo))
         return false;
 
-    // 3. transfer state and the open file
-    PUploadInfo pUploadInfo = new (std::nothrow) UploadInfo;
-    if (!pUploadInfo) {
-        SetError(pTaskInfo, 1002);
+    // 3. transfer state and the open file; 4. uploading from here on
+    if (!_OpenTransfer(pTaskInfo))
         return false;
-    }
-    {
-        MutexLocker lock(pTaskInfo->mutex);
-        pTaskInfo->pUploadInfo = pUploadInfo;
-    }
-    errno = 0;
-    pUploadInfo->pFile = Utils::FileOpenEx(pTaskInfo->strFilePath, "rb");
-    if (!pUploadInfo->pFile) {
-        SetError(pTaskInfo, errno != 0 ? errno : ENOENT);
-        return false;
-    }
-    pUploadInfo->nSize = std::min<long long>(kPieceSize, pTaskInfo->nFileSize);
-
-    // 4. uploading from here on
     if (StatusOf(pTaskInfo) != TaskStatusUpload &&
         !UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusUpload, true))
         return false;
 
-    // 5. the account's pause, whole seconds
-    long long nPauseMs = static_cast<long long>(LoginManager::GetTimeLimit()) * 1000;
-    if (nPauseMs > 0 && !PauseUnlessHalted(pTaskInfo, nPauseMs))
-        return false;
-
-    // 6. room on the account
-    if (!_WaitForSpace(pTaskInfo))
-        return false;
-
-    // 7. where, and whether, to send it
-    if (!_Dispatch(pTaskInfo))
+    // 5, 6. the account's pause and room on the account; 7. where, and whether, to send it
+    if (!_PauseAndWaitForSpace(pTaskInfo) || !_Dispatch(pTaskInfo, pieces))
         return false;
 
     // 8. a file the service already holds is done
@@ -415,15 +452,9 @@ bool UploadHandler::_RunUpload(PTaskInfo pTaskInfo) {
     {
         MutexLocker lock(pTaskInfo->mutex);
         bFlashUpload = pTaskInfo->bFlashUpload;
-        if (bFlashUpload)
-            pTaskInfo->nUploadSize = pTaskInfo->nFileSize;
     }
     if (bFlashUpload) {
-        if (pFolder) {
-            MutexLocker lock(pFolder->mutex);
-            pFolder->nUploadSize += pTaskInfo->nFileSize;
-            pFolder->nCurUploadSize += pTaskInfo->nFileSize;
-        }
+        _TakeFlashUpload(pTaskInfo, pFolder);
         return true;
     }
 
@@ -435,7 +466,7 @@ bool UploadHandler::_RunUpload(PTaskInfo pTaskInfo) {
     }
 
     // 10, 11. the pieces
-    return _SendPieces(pTaskInfo, pFolder);
+    return _SendPieces(pTaskInfo, pFolder, pieces);
 }
 
 void UploadHandler::_EndUpload(PTaskInfo pTaskInfo, bool bComplete) {

@@ -6,6 +6,7 @@
 
 #include "TaskModel.h"
 #include "http/VelmoHttpClient.h"
+#include "utils/UtilsHash.h"
 #include "utils/mutex.h"
 
 namespace _VelmoUpload {
@@ -28,16 +29,30 @@ public:
     static bool _UploadSpaceEnough(PTaskInfo pTaskInfo, bool& bRquest);
 
 private:
-    // The steps of one upload; false ends it (failed, or stopped or cancelled).
+    // The steps of one upload; false ends it (failed, or stopped or cancelled). pieces holds the
+    // digests of the file's pieces when hashing took them, for this upload alone.
     static bool _RunUpload(PTaskInfo pTaskInfo);
-    static bool _HashFile(PTaskInfo pTaskInfo);
+    static bool _HashFile(PTaskInfo pTaskInfo, PieceDigests& pieces);
+    // The whole-file SHA-1 (with the pieces' digests), the progress hook answering for this task.
+    static bool _HashSha1(PTaskInfo pTaskInfo, PieceDigests& pieces, int& nErrorCode);
+    static bool _OpenTransfer(PTaskInfo pTaskInfo);
+    static bool _PauseAndWaitForSpace(PTaskInfo pTaskInfo);
     static bool _WaitForSpace(PTaskInfo pTaskInfo);
-    static bool _Dispatch(PTaskInfo pTaskInfo);
+    static bool _Dispatch(PTaskInfo pTaskInfo, PieceDigests& pieces);
+    // Handles one dispatch refusal; true when the dispatch is worth sending again.
+    static bool _RetryDispatch(PTaskInfo pTaskInfo, bool bCarriedSha1, PieceDigests& pieces);
+    // A file the service already holds: counted as sent, task and folder.
+    static void _TakeFlashUpload(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder);
     static bool _Check(PTaskInfo pTaskInfo, bool& bNetworkFailure);
     // After a piece's connection failed: waits a second and asks where the service stands,
     // again and again while the network fails; false on a service error.
     static bool _Resync(PTaskInfo pTaskInfo);
-    static bool _SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder);
+    static bool _SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder,
+                            const PieceDigests& pieces);
+    // What became of one attempt at a piece.
+    enum class PieceOutcome { Sent, Again, Halted, Failed };
+    static PieceOutcome _SendOnePiece(PTaskInfo pTaskInfo, const std::string& strUrl,
+                                      const PieceDigests& pieces);
     static void _EndUpload(PTaskInfo pTaskInfo, bool bComplete);
 
     static HttpClient m_httpClient;

@@ -15,8 +15,11 @@ public:
     // the transfer failed (nothing certain about what the server kept; wait, re-check and
     // send again). False with bRequest true: the piece could not be prepared, the task left
     // the upload state, or the server answered and the answer is not a success.
+    // pPieceDigest, when given, is the piece's SHA-1 (20 bytes) taken when the file was hashed:
+    // the piece then goes from the file to the socket without being read or hashed here.
     bool UploadFile(TaskInfo* pTaskInfo, const std::string& strUrl, const std::string& strBoundary,
-                    std::string& strResponse, bool& bRequest);
+                    std::string& strResponse, bool& bRequest,
+                    const unsigned char* pPieceDigest = nullptr);
 };
 
 }  // namespace _VelmoUpload

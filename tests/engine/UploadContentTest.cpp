@@ -107,4 +107,21 @@ TEST_F(UploadContentTest, ContentTheServiceHoldsIsFinishedWithoutAPiece) {
     }
 }
 
+TEST_F(UploadContentTest, AFileRewrittenAfterItWasHashedIsRefusedNeverStored) {
+    ASSERT_TRUE(Login());
+    std::string strPath = MakeFile("rewritten.bin", 3 * kMiB, 31);
+    const std::string strHashed = FileSha1(strPath);
+    // the check waits at the service; the second piece's bytes change meanwhile, size kept
+    Fault("action=stall&on=check&seconds=0.5");
+    ASSERT_TRUE(StartFile(strPath));
+    ASSERT_TRUE(WaitForLog("POST /files/upload", 1));
+    std::string strContent = velmotest::ReadFile(strPath);
+    strContent[static_cast<size_t>(kMiB + kMiB / 2)] ^= 0x5a;
+    velmotest::WriteFile(strPath, strContent);
+    ASSERT_TRUE(WaitForStatus(strPath, TaskStatusError));
+    EXPECT_EQ(405, m_reports.Last(strPath).nErrorCode);
+    EXPECT_TRUE(StoredContent(strHashed).empty());
+    EXPECT_TRUE(StoredContent(FileSha1(strPath)).empty());
+}
+
 }  // namespace
