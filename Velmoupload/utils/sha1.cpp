@@ -2,6 +2,7 @@
 // run-time choice between it and the SHA extension code in sha1_shani.cpp.
 #include "sha1.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -120,6 +121,12 @@ bool ShaNiSupported() {
 void CompressShaNi(uint32_t state[5], const unsigned char* pBlocks, size_t nBlocks) {
     CompressPortable(state, pBlocks, nBlocks);
 }
+
+void CompressShaNiPair(uint32_t first[5], uint32_t second[5], const unsigned char* pBlocks,
+                       size_t nBlocks) {
+    CompressPortable(first, pBlocks, nBlocks);
+    CompressPortable(second, pBlocks, nBlocks);
+}
 #endif
 
 }  // namespace sha1_detail
@@ -155,18 +162,66 @@ void SHA1::Compress(const unsigned char* pBlocks, size_t nBlocks) {
         sha1_detail::CompressPortable(m_state, pBlocks, nBlocks);
 }
 
-bool SHA1::Input(const unsigned char* pData, size_t nLength) {
-    if (nLength == 0)
-        return !m_bCorrupted;
+bool SHA1::Admit(size_t nLength) {
     if (m_bComputed)
         m_bCorrupted = true;
     // The length field holds bits in 64 bits, so 2^61 bytes is the most a message can carry.
     const uint64_t nMaxBytes = uint64_t(1) << 61;
     if (!m_bCorrupted && (nLength >= nMaxBytes || m_nTotalBytes > nMaxBytes - 1 - nLength))
         m_bCorrupted = true;
-    if (m_bCorrupted || pData == nullptr)
+    if (m_bCorrupted)
         return false;
     m_nTotalBytes += nLength;
+    return true;
+}
+
+bool SHA1::InputPair(SHA1& first, SHA1& second, const unsigned char* pData, size_t nLength) {
+    if (!HardwareActive() || first.m_nBlockUsed != second.m_nBlockUsed || pData == nullptr ||
+        first.m_bComputed || second.m_bComputed) {
+        const bool bFirst = first.Input(pData, nLength);
+        return second.Input(pData, nLength) && bFirst;
+    }
+    bool bOk = true;
+    // up to the next block boundary, then whole blocks together, then the rest, each as Input
+    const size_t nHead =
+        first.m_nBlockUsed > 0 ? std::min(nLength, BlockSize - first.m_nBlockUsed) : 0;
+    if (nHead > 0) {
+        bOk = first.Input(pData, nHead) && bOk;
+        bOk = second.Input(pData, nHead) && bOk;
+        pData += nHead;
+        nLength -= nHead;
+    }
+    const size_t nBlocks = nLength / BlockSize;
+    if (nBlocks > 0) {
+        const size_t nBytes = nBlocks * BlockSize;
+        const bool bFirst = first.Admit(nBytes);
+        const bool bSecond = second.Admit(nBytes);
+        if (bFirst && bSecond)
+            sha1_detail::CompressShaNiPair(first.m_state, second.m_state, pData, nBlocks);
+        else if (bFirst)
+            first.Compress(pData, nBlocks);
+        else if (bSecond)
+            second.Compress(pData, nBlocks);
+        bOk = bOk && bFirst && bSecond;
+        pData += nBytes;
+        nLength -= nBytes;
+    }
+    if (nLength > 0) {
+        bOk = first.Input(pData, nLength) && bOk;
+        bOk = second.Input(pData, nLength) && bOk;
+    }
+    return bOk;
+}
+
+bool SHA1::Input(const unsigned char* pData, size_t nLength) {
+    if (nLength == 0)
+        return !m_bCorrupted;
+    if (pData == nullptr) {
+        Admit(0);  // input after Result still corrupts the context
+        return false;
+    }
+    if (!Admit(nLength))
+        return false;
 
     if (m_nBlockUsed > 0) {
         const size_t nTake =

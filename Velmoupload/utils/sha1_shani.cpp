@@ -92,9 +92,89 @@ __attribute__((target("sha,sse4.1,ssse3"))) void CompressShaNi(uint32_t state[5]
     state[4] = static_cast<uint32_t>(_mm_extract_epi32(e, 3));
 }
 
+// Two chains over the same message words: the schedule is worked out once, and the second
+// chain's rounds fill the wait on the first one's (sha1rnds4 takes several cycles to give its
+// result, and one chain alone leaves the unit idle meanwhile).
+#define VELMO_QUAD2(msg, f)                     \
+    weA = _mm_sha1nexte_epu32(prevA, msg);      \
+    weB = _mm_sha1nexte_epu32(prevB, msg);      \
+    prevA = abcdA;                              \
+    prevB = abcdB;                              \
+    abcdA = _mm_sha1rnds4_epu32(abcdA, weA, f); \
+    abcdB = _mm_sha1rnds4_epu32(abcdB, weB, f)
+#define VELMO_NEXT2(x0, x1, x2, x3, f) \
+    VELMO_SCHED(x0, x1, x2, x3);       \
+    VELMO_QUAD2(x0, f)
+
+__attribute__((target("sha,sse4.1,ssse3"))) void CompressShaNiPair(uint32_t first[5],
+                                                                   uint32_t second[5],
+                                                                   const unsigned char* pBlocks,
+                                                                   size_t nBlocks) {
+    const __m128i kByteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090A0B0C0D0E0FLL);
+    __m128i abcdA =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first)), 0x1B);
+    __m128i eA = _mm_set_epi32(static_cast<int>(first[4]), 0, 0, 0);
+    __m128i abcdB =
+        _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(second)), 0x1B);
+    __m128i eB = _mm_set_epi32(static_cast<int>(second[4]), 0, 0, 0);
+
+    for (; nBlocks > 0; --nBlocks, pBlocks += 64) {
+        const __m128i* p = reinterpret_cast<const __m128i*>(pBlocks);
+        const __m128i abcdStartA = abcdA;
+        const __m128i eStartA = eA;
+        const __m128i abcdStartB = abcdB;
+        const __m128i eStartB = eB;
+        __m128i m0 = _mm_shuffle_epi8(_mm_loadu_si128(p), kByteSwap);
+        __m128i m1 = _mm_shuffle_epi8(_mm_loadu_si128(p + 1), kByteSwap);
+        __m128i m2 = _mm_shuffle_epi8(_mm_loadu_si128(p + 2), kByteSwap);
+        __m128i m3 = _mm_shuffle_epi8(_mm_loadu_si128(p + 3), kByteSwap);
+
+        __m128i weA = _mm_add_epi32(eA, m0);
+        __m128i weB = _mm_add_epi32(eB, m0);
+        __m128i prevA = abcdA;
+        __m128i prevB = abcdB;
+        abcdA = _mm_sha1rnds4_epu32(abcdA, weA, 0);
+        abcdB = _mm_sha1rnds4_epu32(abcdB, weB, 0);
+        VELMO_QUAD2(m1, 0);
+        VELMO_QUAD2(m2, 0);
+        VELMO_QUAD2(m3, 0);
+        VELMO_NEXT2(m0, m1, m2, m3, 0);
+
+        VELMO_NEXT2(m1, m2, m3, m0, 1);
+        VELMO_NEXT2(m2, m3, m0, m1, 1);
+        VELMO_NEXT2(m3, m0, m1, m2, 1);
+        VELMO_NEXT2(m0, m1, m2, m3, 1);
+        VELMO_NEXT2(m1, m2, m3, m0, 1);
+
+        VELMO_NEXT2(m2, m3, m0, m1, 2);
+        VELMO_NEXT2(m3, m0, m1, m2, 2);
+        VELMO_NEXT2(m0, m1, m2, m3, 2);
+        VELMO_NEXT2(m1, m2, m3, m0, 2);
+        VELMO_NEXT2(m2, m3, m0, m1, 2);
+
+        VELMO_NEXT2(m3, m0, m1, m2, 3);
+        VELMO_NEXT2(m0, m1, m2, m3, 3);
+        VELMO_NEXT2(m1, m2, m3, m0, 3);
+        VELMO_NEXT2(m2, m3, m0, m1, 3);
+        VELMO_NEXT2(m3, m0, m1, m2, 3);
+
+        eA = _mm_sha1nexte_epu32(prevA, eStartA);
+        eB = _mm_sha1nexte_epu32(prevB, eStartB);
+        abcdA = _mm_add_epi32(abcdA, abcdStartA);
+        abcdB = _mm_add_epi32(abcdB, abcdStartB);
+    }
+
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(first), _mm_shuffle_epi32(abcdA, 0x1B));
+    first[4] = static_cast<uint32_t>(_mm_extract_epi32(eA, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(second), _mm_shuffle_epi32(abcdB, 0x1B));
+    second[4] = static_cast<uint32_t>(_mm_extract_epi32(eB, 3));
+}
+
 #undef VELMO_SCHED
 #undef VELMO_QUAD
 #undef VELMO_NEXT
+#undef VELMO_QUAD2
+#undef VELMO_NEXT2
 
 }  // namespace sha1_detail
 }  // namespace _VelmoUpload
