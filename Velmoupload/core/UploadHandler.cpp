@@ -338,17 +338,21 @@ bool UploadHandler::_Resync(PTaskInfo pTaskInfo) {
 
 UploadHandler::PieceOutcome UploadHandler::_SendOnePiece(PTaskInfo pTaskInfo,
                                                          const std::string& strUrl,
-                                                         const PieceDigests& pieces) {
+                                                         const PieceDigests& pieces,
+                                                         PieceHashAhead& ahead) {
     PUploadInfo pUploadInfo = pTaskInfo->pUploadInfo;
     long long nOffset;
     {
         MutexLocker lock(pTaskInfo->mutex);
         nOffset = pUploadInfo->nOffset;
     }
-    // the digest taken when the file was hashed, when the piece is one of those
-    const unsigned char* pDigest =
-        pieces.Find(pTaskInfo->nFileSize, nOffset,
-                    std::min<long long>(kPieceSize, pTaskInfo->nFileSize - nOffset));
+    // the digest taken when the file was hashed, or by the helper meanwhile, when the piece is
+    // one of theirs; else UploadFile reads and hashes it
+    const long long nSize = std::min<long long>(kPieceSize, pTaskInfo->nFileSize - nOffset);
+    unsigned char aheadDigest[PieceDigests::DigestSize];
+    const unsigned char* pDigest = pieces.Find(pTaskInfo->nFileSize, nOffset, nSize);
+    if (!pDigest && ahead.Get(nOffset, nSize, aheadDigest))
+        pDigest = aheadDigest;
     uint32_t tBegin = Utils::GetCurTime();
     std::string strResponse;
     bool bRequest = true;
@@ -396,6 +400,16 @@ bool UploadHandler::_SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder,
         if (pFolder->tBeginTime == 0)
             pFolder->tBeginTime = Utils::GetCurTime();
     }
+    // without the digests of the hashing pass, a helper takes them while replies are awaited
+    PieceHashAhead ahead;
+    long long nStart;
+    {
+        MutexLocker lock(pTaskInfo->mutex);
+        nStart = pTaskInfo->pUploadInfo->nOffset;
+    }
+    if (pTaskInfo->nFileSize - nStart > kPieceSize &&
+        !pieces.Find(pTaskInfo->nFileSize, nStart, kPieceSize))
+        ahead.Start(fileno(pTaskInfo->pUploadInfo->pFile), pTaskInfo->nFileSize, nStart);
     while (UploadSizeOf(pTaskInfo) < pTaskInfo->nFileSize) {
         if (IsHalted(pTaskInfo))
             break;
@@ -408,7 +422,7 @@ bool UploadHandler::_SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder,
         if (!pFolder && nMaxUploadSize > 0 && UploadSizeOf(pTaskInfo) >= nMaxUploadSize &&
             !_WaitForSpace(pTaskInfo))
             return false;
-        PieceOutcome outcome = _SendOnePiece(pTaskInfo, strUrl, pieces);
+        PieceOutcome outcome = _SendOnePiece(pTaskInfo, strUrl, pieces, ahead);
         if (outcome == PieceOutcome::Failed)
             return false;
         if (outcome == PieceOutcome::Halted)

@@ -52,7 +52,7 @@ private:
     // What became of one attempt at a piece.
     enum class PieceOutcome { Sent, Again, Halted, Failed };
     static PieceOutcome _SendOnePiece(PTaskInfo pTaskInfo, const std::string& strUrl,
-                                      const PieceDigests& pieces);
+                                      const PieceDigests& pieces, PieceHashAhead& ahead);
     static void _EndUpload(PTaskInfo pTaskInfo, bool bComplete);
 
     static HttpClient m_httpClient;

@@ -3,6 +3,7 @@
 #include "utils/UtilsHash.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fcntl.h>
 
@@ -67,51 +68,18 @@ bool HashBytes(const unsigned char* pData, size_t nLength, std::string& strHash)
     return true;
 }
 
-// Whole-file SHA-1 with the progress contract: the callback hears about every 8 KiB step after
-// it is hashed, however large the reads behind it are.
-class ProgressHasher {
-public:
-    ProgressHasher(const std::string& strPath, HashProgressFun progressFun)
-        : m_strPath(strPath), m_progressFun(progressFun) {}
-
-    // False once the callback has asked to stop.
-    bool Feed(const unsigned char* pData, size_t nLength) {
-        if (m_progressFun == nullptr) {
-            m_sha.Input(pData, nLength);
-            m_nTotal += static_cast<long long>(nLength);
-            return true;
-        }
-        for (size_t nDone = 0; nDone < nLength;) {
-            const size_t nStep = nLength - nDone < kHashStep ? nLength - nDone : kHashStep;
-            m_sha.Input(pData + nDone, nStep);
-            nDone += nStep;
-            m_nTotal += static_cast<long long>(nStep);
-            if (m_progressFun(m_strPath, m_nTotal) != true)
-                return false;
-        }
-        return true;
-    }
-
-    bool Result(unsigned char digest[SHA1::DigestSize]) { return m_sha.Result(digest); }
-    long long Total() const { return m_nTotal; }
-
-private:
-    SHA1 m_sha;
-    const std::string& m_strPath;
-    HashProgressFun m_progressFun;
-    long long m_nTotal = 0;
-};
-
 // Cuts the stream into pieces of kPieceSize and keeps the SHA-1 of each, the last one whatever
-// its length. Used by one thread at a time.
+// its length. Its bytes go in together with the whole-file digest's, block by block through both
+// (a piece starts at a multiple of 64 bytes, so the two stay in step).
 class PieceHasher {
 public:
     explicit PieceHasher(std::vector<unsigned char>& digests) : m_digests(digests) {}
 
-    void Feed(const unsigned char* pData, size_t nLength) {
+    // Feeds whole, the whole-file digest, and the pieces with the same bytes.
+    void FeedWith(SHA1& whole, const unsigned char* pData, size_t nLength) {
         while (nLength > 0) {
             const size_t nTake = std::min(nLength, kPiece - m_nInPiece);
-            m_sha.Input(pData, nTake);
+            SHA1::InputPair(whole, m_sha, pData, nTake);
             m_nInPiece += nTake;
             m_nTotal += static_cast<long long>(nTake);
             pData += nTake;
@@ -150,13 +118,56 @@ private:
     bool m_bOk = true;
 };
 
+// Whole-file SHA-1 with the progress contract: the callback hears about every 8 KiB step after
+// it is hashed, however large the reads behind it are.
+class ProgressHasher {
+public:
+    // pPieces, when given, takes the same bytes in the same pass.
+    ProgressHasher(const std::string& strPath, HashProgressFun progressFun, PieceHasher* pPieces)
+        : m_strPath(strPath), m_progressFun(progressFun), m_pPieces(pPieces) {}
+
+    // False once the callback has asked to stop.
+    bool Feed(const unsigned char* pData, size_t nLength) {
+        if (m_progressFun == nullptr) {
+            Take(pData, nLength);
+            m_nTotal += static_cast<long long>(nLength);
+            return true;
+        }
+        for (size_t nDone = 0; nDone < nLength;) {
+            const size_t nStep = nLength - nDone < kHashStep ? nLength - nDone : kHashStep;
+            Take(pData + nDone, nStep);
+            nDone += nStep;
+            m_nTotal += static_cast<long long>(nStep);
+            if (m_progressFun(m_strPath, m_nTotal) != true)
+                return false;
+        }
+        return true;
+    }
+
+    bool Result(unsigned char digest[SHA1::DigestSize]) { return m_sha.Result(digest); }
+    long long Total() const { return m_nTotal; }
+
+private:
+    void Take(const unsigned char* pData, size_t nLength) {
+        if (m_pPieces)
+            m_pPieces->FeedWith(m_sha, pData, nLength);
+        else
+            m_sha.Input(pData, nLength);
+    }
+
+    SHA1 m_sha;
+    const std::string& m_strPath;
+    HashProgressFun m_progressFun;
+    PieceHasher* m_pPieces;
+    long long m_nTotal = 0;
+};
+
 // Reads the rest of a file on a helper thread, so copying it out of the page cache (about a tenth
 // of the time for a cached file) overlaps hashing instead of adding to it. A few chunks in
 // rotation bound the memory; the helper waits when it is that far ahead.
 class ReadAhead {
 public:
-    // pPieces, when given, takes every chunk on the helper thread, in file order.
-    ReadAhead(FILE* pFile, PieceHasher* pPieces) : m_pFile(pFile), m_pPieces(pPieces) {}
+    explicit ReadAhead(FILE* pFile) : m_pFile(pFile) {}
     ~ReadAhead() { Stop(); }
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -218,11 +229,8 @@ private:
                 nSlot = m_nProduced % kSlots;
             }
             // The reader never touches this slot until it is published below.
-            unsigned char* pSlot = m_buffers.get() + nSlot * kFileReadChunk;
-            const size_t nRead = fread(pSlot, 1, kFileReadChunk, m_pFile);
-            // the pieces' digests run here, beside the whole-file digest on the reader's core
-            if (m_pPieces)
-                m_pPieces->Feed(pSlot, nRead);
+            const size_t nRead =
+                fread(m_buffers.get() + nSlot * kFileReadChunk, 1, kFileReadChunk, m_pFile);
             {
                 std::lock_guard<std::mutex> lock(m_lock);
                 m_lengths[nSlot] = nRead;
@@ -235,7 +243,6 @@ private:
     }
 
     FILE* m_pFile;
-    PieceHasher* m_pPieces;
     std::unique_ptr<unsigned char[]> m_buffers;
     size_t m_lengths[kSlots] = {};
     // Chunks published by the helper and chunks handed back by the reader, since the start.
@@ -331,15 +338,13 @@ bool HashFile(const std::string& strFilePath, std::string& strFileHash, int& nEr
     unsigned char* pBuffer = bigBuffer ? bigBuffer.get() : smallBuffer;
     const size_t nBufferSize = bigBuffer ? kFileReadChunk : sizeof(smallBuffer);
 
-    ProgressHasher hasher(strFilePath, hashProgressFun);
+    ProgressHasher hasher(strFilePath, hashProgressFun, pPieces);
     size_t nRead = fread(pBuffer, 1, nBufferSize, file.get());
-    if (pPieces)
-        pPieces->Feed(pBuffer, nRead);
     bool bGoOn = hasher.Feed(pBuffer, nRead);
     // Only a file longer than one read is worth a helper thread; the small ones that make up most
     // folders are done before one could start.
     if (bGoOn && nRead == kFileReadChunk) {
-        ReadAhead ahead(file.get(), pPieces);
+        ReadAhead ahead(file.get());
         if (ahead.Start()) {
             const unsigned char* pChunk;
             while (bGoOn && (pChunk = ahead.Next(nRead)) != nullptr)
@@ -350,8 +355,6 @@ bool HashFile(const std::string& strFilePath, std::string& strFileHash, int& nEr
     }
     while (bGoOn && nRead > 0) {
         nRead = fread(pBuffer, 1, nBufferSize, file.get());
-        if (pPieces)
-            pPieces->Feed(pBuffer, nRead);
         bGoOn = hasher.Feed(pBuffer, nRead);
     }
     if (!bGoOn) {
@@ -397,6 +400,86 @@ const unsigned char* PieceDigests::Find(long long nCurrentSize, long long nOffse
         nSize != std::min(kPieceSize, nFileSize - nOffset))
         return nullptr;
     return digests.data() + nIndex * DigestSize;
+}
+
+bool PieceHashAhead::Start(int nFd, long long nFileSize, long long nBase) {
+    m_nFd = nFd;
+    m_nFileSize = nFileSize;
+    m_nBase = nBase;
+    m_buffer.reset(new (std::nothrow) unsigned char[kFileReadChunk]);
+    if (!m_buffer)
+        return false;
+    try {
+        m_thread = std::thread(&PieceHashAhead::Run, this);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool PieceHashAhead::Get(long long nOffset, long long nSize,
+                         unsigned char digest[PieceDigests::DigestSize]) {
+    if (!m_thread.joinable() || nOffset < m_nBase || (nOffset - m_nBase) % kPieceSize != 0 ||
+        nSize != std::min(kPieceSize, m_nFileSize - nOffset))
+        return false;
+    const long long nIndex = (nOffset - m_nBase) / kPieceSize;
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_nWanted = std::max(m_nWanted, nIndex);
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] {
+        return m_bEnded ||
+               static_cast<long long>(m_digests.size()) > nIndex * PieceDigests::DigestSize;
+    });
+    if (static_cast<long long>(m_digests.size()) <= nIndex * PieceDigests::DigestSize)
+        return false;
+    memcpy(digest, m_digests.data() + nIndex * PieceDigests::DigestSize, PieceDigests::DigestSize);
+    return true;
+}
+
+void PieceHashAhead::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bStop = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void PieceHashAhead::Run() {
+    for (long long nStart = m_nBase, nIndex = 0; nStart < m_nFileSize;
+         nStart += kPieceSize, ++nIndex) {
+        {
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_changed.wait(lock, [&] { return m_bStop || nIndex <= m_nWanted + kAhead; });
+            if (m_bStop)
+                break;
+        }
+        const long long nEnd = std::min(m_nFileSize, nStart + kPieceSize);
+        SHA1 sha;
+        bool bWhole = true;
+        for (long long nPos = nStart; bWhole && nPos < nEnd;) {
+            const size_t nWant = static_cast<size_t>(
+                std::min<long long>(nEnd - nPos, static_cast<long long>(kFileReadChunk)));
+            const ssize_t nRead = pread(m_nFd, m_buffer.get(), nWant, static_cast<off_t>(nPos));
+            if (nRead < 0 && errno == EINTR)
+                continue;
+            bWhole = nRead > 0;
+            if (bWhole) {
+                sha.Input(m_buffer.get(), static_cast<size_t>(nRead));
+                nPos += nRead;
+            }
+        }
+        unsigned char digest[SHA1::DigestSize];
+        if (!bWhole || !sha.Result(digest))
+            break;  // the sender reads this piece itself and meets the same trouble
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_digests.insert(m_digests.end(), digest, digest + SHA1::DigestSize);
+        m_changed.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_bEnded = true;
+    m_changed.notify_all();
 }
 
 bool GetFileHashAndPieces(const std::string& strFilePath, std::string& strFileHash, int& nErrorCode,
