@@ -143,11 +143,7 @@ bool SendPieceBody(CProxySocket& socket, TaskInfo* pTaskInfo, const PieceSource&
                    bool& bRequest) {
     FolderRef folderRef(pTaskInfo->strFolderPath);  // keeps the record alive while we use it
     PFolderTaskInfo pFolder = folderRef.get();
-    std::unique_ptr<SigPipeBlock> sigPipeBlock;
-    if (!piece.buffer)
-        sigPipeBlock.reset(new (std::nothrow) SigPipeBlock);
-    if (!piece.buffer && !sigPipeBlock)
-        return false;
+    SigPipeBlock sigPipeBlock;  // for the bytes that go straight from the file
     for (long long nSent = 0; nSent < piece.nSize;) {
         {
             MutexLocker lock(pTaskInfo->mutex);
@@ -157,16 +153,16 @@ bool SendPieceBody(CProxySocket& socket, TaskInfo* pTaskInfo, const PieceSource&
         size_t nUnit = static_cast<size_t>(std::min<long long>(piece.nSize - nSent, kSendUnit));
         int32_t n = piece.buffer ? socket.Send(piece.buffer.get() + nSent, nUnit)
                                  : socket.SendFile(piece.nFd, piece.nOffset + nSent, nUnit);
+        // Send gives 0 only for a dead socket; SendFile on a live one when the file ended
         if (n < 0 || (n == 0 && piece.buffer)) {
             bRequest = false;
             return false;
         }
-        if (n == 0)
-            return false;  // the file shrank under the send: the service gets a cut body
+        if (n > 0)
+            CountSent(pTaskInfo, pFolder, n);
         nSent += n;
-        CountSent(pTaskInfo, pFolder, n);
         if (static_cast<size_t>(n) < nUnit)
-            return false;  // as above
+            return false;  // the file shrank under the send: the service gets a cut body
     }
     return true;
 }
