@@ -2,23 +2,53 @@
 // and written back in one go. The account file and the resume file are both held this way.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <list>
-#include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "utils/mutex.h"
 
 namespace _VelmoUpload {
 
-typedef std::map<std::string, std::string> QvIniKeyValue;
-typedef std::map<std::string, QvIniKeyValue> QvIniContent;
+// The keys and values of one section, packed into a single string in ascending byte order of
+// the keys: per key its length, the key, the value's length and the value (lengths as base-128
+// varints). A resume file holds a hundred thousand sections of nine keys; one allocation per
+// section instead of a tree node per key is most of what keeps such a file small in memory.
+class QvIniKeyValue {
+public:
+    // The value of strKey, viewing into this record until it next changes.
+    bool Find(std::string_view strKey, std::string_view& strValue) const;
+    void Set(std::string_view strKey, std::string_view strValue);
+    void Erase(std::string_view strKey);
+    void Clear() { std::string().swap(m_strPacked); }
+    // Calls visit(key, value) for every key in ascending order.
+    template <typename Visit>
+    void ForEach(Visit visit) const {
+        size_t nPos = 0;
+        std::string_view strKey, strValue;
+        while (Next(nPos, strKey, strValue))
+            visit(strKey, strValue);
+    }
+    // The bytes of its "key=value" lines, line feeds included.
+    size_t TextSize() const;
+
+private:
+    bool Next(size_t& nPos, std::string_view& strKey, std::string_view& strValue) const;
+
+    std::string m_strPacked;
+};
 
 class QvIniFile {
 public:
     QvIniFile();
     explicit QvIniFile(const std::string& strIniPath);
     ~QvIniFile();
+    QvIniFile(const QvIniFile&) = delete;
+    QvIniFile& operator=(const QvIniFile&) = delete;
 
     void SetIniPath(const std::string& strIniPath);
     // An empty argument keeps the stored path.
@@ -33,25 +63,52 @@ public:
     void GetSections(std::list<std::string>& contentList);
     bool GetValue(const std::string& strSection, const std::string& strKey, std::string& strValue);
 
-private:
-    typedef std::list<std::string> QvIniSectionList;
-    // Every position of a name in m_contentList, oldest first. A file may repeat a header, so
-    // one name can sit in the list more than once and RemoveSection must find the first one
-    // without walking a list of a hundred thousand resume records.
-    typedef std::unordered_map<std::string, std::list<QvIniSectionList::iterator>>
-        QvIniSectionIndex;
+    // Calls visit(name, keys, listed) under the lock for every section that has content, once
+    // per name, at its first place in the section order; listed is how often the name is in
+    // that order. Lets a caller walk a large store without copying its names. The visitor
+    // must not call back into the store.
+    typedef std::function<void(const std::string&, const QvIniKeyValue&, unsigned)> SectionVisit;
+    void VisitSections(const SectionVisit& visit);
 
-    static void AppendSection(QvIniSectionList& contentList, QvIniSectionIndex& sectionIndex,
-                              const std::string& strSection);
+private:
+    // A name's content and where it stands in m_contentList. A name stays in m_content while
+    // it has content or is still listed: a file may repeat a header, and RemoveSection takes
+    // the first of them, so a name can be listed without content.
+    struct QvIniSection {
+        QvIniKeyValue keyValue;
+        uint32_t nListed = 0;  // how often the name is in m_contentList
+        uint32_t nFirst = 0;   // the slot of its first listing, when listed
+        bool bContent = false;
+    };
+    typedef std::unordered_map<std::string, QvIniSection> QvIniContent;
+    typedef QvIniContent::value_type QvIniEntry;
+    // The section order: one slot per listing, null once removed (compacted from time to
+    // time). Slots point at entries of m_content, whose nodes never move.
+    typedef std::vector<QvIniEntry*> QvIniSectionList;
+    // The slots of a name's later listings, for the rare file that repeats a header.
+    typedef std::unordered_map<QvIniEntry*, std::vector<uint32_t>> QvIniLaterSlots;
+
+    QvIniEntry& _Entry(const std::string& strSection);
+    void _List(QvIniEntry& entry);
+    void _Unlist(QvIniEntry& entry);
+    void _Compact();
+    void _Swap(QvIniFile& other);
+    // Parses one trimmed line into the section current is pointing at.
+    void _ParseLine(std::string_view strLine, QvIniEntry*& pCurrent);
+
     std::string TakePath(const std::string& strIniPath);
+    // Writes the content to fd (under the lock), noting where each header line lies.
+    bool _WriteContent(int fd, std::vector<std::pair<uint64_t, uint32_t>>& headers);
+    std::string _HeaderText();
 
     std::string m_strIniPath;
     QvIniContent m_content;
     QvIniSectionList m_contentList;
-    // Guards m_content and m_contentList (and m_sectionIndex, which mirrors the list, and
-    // m_strIniPath, which Load/Save may change while another thread saves).
+    QvIniLaterSlots m_laterSlots;
+    size_t m_nHoles = 0;  // null slots in m_contentList
+    // Guards m_content, m_contentList, m_laterSlots, m_nHoles and m_strIniPath (Load/Save may
+    // change the path while another thread saves).
     Mutex m_mutex;
-    QvIniSectionIndex m_sectionIndex;
 };
 
 }  // namespace _VelmoUpload
