@@ -84,13 +84,13 @@ const char* const kRecordKeys[] = {kKeyFileId,     kKeyQuickId,      kKeyPickCod
                                    kKeyFileSize,   kKeyUploadSize,   kKeyIsp};
 
 // A key's value, or empty when the record has no such key.
-std::string_view ValueOf(const QvIniKeyValue& keys, const char* pKey) {
+std::string_view ValueOf(const QvIniRecord& keys, const char* pKey) {
     std::string_view strValue;
     keys.Find(pKey, strValue);
     return strValue;
 }
 
-bool HasAllKeys(const QvIniKeyValue& keys) {
+bool HasAllKeys(const QvIniRecord& keys) {
     std::string_view strValue;
     for (const char* pKey : kRecordKeys)
         if (!keys.Find(pKey, strValue))
@@ -143,7 +143,7 @@ bool ParseCount(std::string_view strText, long long& nValue) {
 // Why a record cannot be used as it stands, or null when it can. Records are checked when
 // the file is loaded: one that a crash, a full disk or an editor damaged must neither send
 // wrong bytes nor leave an upload waiting for ever.
-const char* RecordFault(const std::string& strSection, const QvIniKeyValue& keys) {
+const char* RecordFault(const std::string& strSection, const QvIniRecord& keys) {
     if (strSection.empty() || strSection[0] != '/')
         return "the path is not absolute";
     if (strSection.find('\0') != std::string::npos)
@@ -276,7 +276,7 @@ bool ResumeManager::Load() {
         m_iniFile.Load();
         if (_DropUnsoundRecords())
             m_bUpdate = true;  // the file is written without them at the next pass
-        m_iniFile.VisitSections([&](const std::string& strSection, const QvIniKeyValue& keys,
+        m_iniFile.VisitSections([&](const std::string& strSection, const QvIniRecord& keys,
                                     unsigned) {
             if (!HasAllKeys(keys))
                 return;
@@ -346,7 +346,7 @@ bool ResumeManager::_DropUnsoundRecords() {
     std::vector<std::pair<std::string, unsigned>> repeated;
     std::map<std::string, bool> folderHasTarget;
     m_iniFile.VisitSections(
-        [&](const std::string& strSection, const QvIniKeyValue& keys, unsigned nListed) {
+        [&](const std::string& strSection, const QvIniRecord& keys, unsigned nListed) {
             if (const char* pFault = RecordFault(strSection, keys)) {
                 faulty.emplace(strSection, std::make_pair(pFault, nListed));
                 return;
@@ -387,7 +387,7 @@ bool ResumeManager::_DropUnsoundRecords() {
         bStranded = bStranded || !folder.second;
     if (bStranded)
         m_iniFile.VisitSections(
-            [&](const std::string& strSection, const QvIniKeyValue& keys, unsigned) {
+            [&](const std::string& strSection, const QvIniRecord& keys, unsigned) {
                 const std::string_view strFolderPath = ValueOf(keys, kKeyFolderPath);
                 if (strFolderPath.empty())
                     return;
@@ -504,20 +504,19 @@ bool ResumeManager::GetFolderResumeInfo(const std::string& strFolderPath, long l
     if (!m_bInit)
         return false;
     bool bAny = false;
-    m_iniFile.VisitSections(
-        [&](const std::string& strSection, const QvIniKeyValue& keys, unsigned) {
-            bAny = true;
-            std::string_view strValue;
-            if (!keys.Find(kKeyFolderPath, strValue) || strValue != strFolderPath)
-                return;
-            if (strFolderTarget.empty())
-                strFolderTarget = ValueOf(keys, kKeyFolderTarget);
-            if (keys.Find(kKeyFileSize, strValue))
-                nTotalSize += Utils::StringS2I(std::string(strValue));
-            if (keys.Find(kKeyUploadSize, strValue))
-                nUploadSize += Utils::StringS2I(std::string(strValue));
-            fileList.push_back(strSection);
-        });
+    m_iniFile.VisitSections([&](const std::string& strSection, const QvIniRecord& keys, unsigned) {
+        bAny = true;
+        std::string_view strValue;
+        if (!keys.Find(kKeyFolderPath, strValue) || strValue != strFolderPath)
+            return;
+        if (strFolderTarget.empty())
+            strFolderTarget = ValueOf(keys, kKeyFolderTarget);
+        if (keys.Find(kKeyFileSize, strValue))
+            nTotalSize += Utils::StringS2I(std::string(strValue));
+        if (keys.Find(kKeyUploadSize, strValue))
+            nUploadSize += Utils::StringS2I(std::string(strValue));
+        fileList.push_back(strSection);
+    });
     return bAny;
 }
 
@@ -527,11 +526,10 @@ bool ResumeManager::GetResumePaths(std::vector<std::string>& filePaths) {
         return false;
     filePaths.clear();
     // the same records Load announces, so the headless client lists what the window shows
-    m_iniFile.VisitSections(
-        [&](const std::string& strSection, const QvIniKeyValue& keys, unsigned) {
-            if (HasAllKeys(keys))
-                filePaths.push_back(strSection);
-        });
+    m_iniFile.VisitSections([&](const std::string& strSection, const QvIniRecord& keys, unsigned) {
+        if (HasAllKeys(keys))
+            filePaths.push_back(strSection);
+    });
     return true;
 }
 

@@ -36,15 +36,20 @@ size_t LengthSize(size_t nLength) {
     return nBytes;
 }
 
-bool GetLength(const std::string& strIn, size_t& nPos, size_t& nLength) {
-    nLength = 0;
+bool GetNumber(const std::string& strIn, size_t& nPos, size_t& nNumber) {
+    nNumber = 0;
     for (int nShift = 0; nPos < strIn.size() && nShift < 64; nShift += 7) {
         unsigned char c = static_cast<unsigned char>(strIn[nPos++]);
-        nLength |= static_cast<size_t>(c & 0x7F) << nShift;
+        nNumber |= static_cast<size_t>(c & 0x7F) << nShift;
         if (!(c & 0x80))
-            return nLength <= strIn.size() - nPos;
+            return true;
     }
     return false;
+}
+
+// A length, which must fit in what is left of the record.
+bool GetLength(const std::string& strIn, size_t& nPos, size_t& nLength) {
+    return GetNumber(strIn, nPos, nLength) && nLength <= strIn.size() - nPos;
 }
 
 std::string_view Trim(std::string_view strLine) {
@@ -105,77 +110,93 @@ bool SyncFolder(const std::string& strFolder) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- key names
+
+uint32_t QvIniKeyNames::Intern(std::string_view strKey) {
+    auto result = m_index.try_emplace(std::string(strKey), static_cast<uint32_t>(m_names.size()));
+    if (result.second)
+        m_names.push_back(&result.first->first);
+    return result.first->second;
+}
+
+bool QvIniKeyNames::Lookup(std::string_view strKey, uint32_t& nKey) const {
+    std::unordered_map<std::string, uint32_t>::const_iterator it =
+        m_index.find(std::string(strKey));
+    if (it == m_index.end())
+        return false;
+    nKey = it->second;
+    return true;
+}
+
 // ---------------------------------------------------------------- one section's keys
 
-bool QvIniKeyValue::Next(size_t& nPos, std::string_view& strKey, std::string_view& strValue) const {
-    size_t nLength = 0;
-    if (nPos >= m_strPacked.size() || !GetLength(m_strPacked, nPos, nLength))
+bool QvIniKeyValue::Next(size_t& nPos, uint32_t& nKey, std::string_view& strValue) const {
+    size_t nNumber = 0, nLength = 0;
+    if (nPos >= m_strPacked.size() || !GetNumber(m_strPacked, nPos, nNumber) ||
+        !GetLength(m_strPacked, nPos, nLength))
         return false;
-    strKey = std::string_view(m_strPacked.data() + nPos, nLength);
-    nPos += nLength;
-    if (!GetLength(m_strPacked, nPos, nLength))
-        return false;
+    nKey = static_cast<uint32_t>(nNumber);
     strValue = std::string_view(m_strPacked.data() + nPos, nLength);
     nPos += nLength;
     return true;
 }
 
-bool QvIniKeyValue::Find(std::string_view strKey, std::string_view& strValue) const {
+bool QvIniKeyValue::Find(uint32_t nKey, std::string_view& strValue) const {
     size_t nPos = 0;
-    std::string_view strHere, strHereValue;
-    while (Next(nPos, strHere, strHereValue)) {
-        int nOrder = strHere.compare(strKey);
-        if (nOrder == 0) {
+    uint32_t nHere = 0;
+    std::string_view strHereValue;
+    while (Next(nPos, nHere, strHereValue)) {
+        if (nHere == nKey) {
             strValue = strHereValue;
             return true;
         }
-        if (nOrder > 0)
-            break;
     }
     return false;
 }
 
-void QvIniKeyValue::Set(std::string_view strKey, std::string_view strValue) {
+void QvIniKeyValue::Set(uint32_t nKey, std::string_view strValue, const QvIniKeyNames& names) {
     // where the key goes, and what it replaces
+    const std::string& strName = names.Name(nKey);
     size_t nPos = 0, nStart = 0, nEnd = 0;
-    std::string_view strHere, strHereValue;
+    uint32_t nHere = 0;
+    std::string_view strHereValue;
     for (;;) {
         nStart = nPos;
-        if (!Next(nPos, strHere, strHereValue)) {
+        if (!Next(nPos, nHere, strHereValue)) {
             nStart = nEnd = m_strPacked.size();
             break;
         }
-        int nOrder = strHere.compare(strKey);
-        if (nOrder >= 0) {
-            nEnd = nOrder == 0 ? nPos : nStart;
+        if (nHere == nKey) {
+            nEnd = nPos;
+            break;
+        }
+        if (names.Name(nHere).compare(strName) > 0) {
+            nEnd = nStart;
             break;
         }
     }
     // Built at its exact size: growing in place would double the capacity, and with it the
     // memory of a large store.
     std::string strPacked;
-    strPacked.reserve(m_strPacked.size() - (nEnd - nStart) + LengthSize(strKey.size()) +
-                      strKey.size() + LengthSize(strValue.size()) + strValue.size());
+    strPacked.reserve(m_strPacked.size() - (nEnd - nStart) + LengthSize(nKey) +
+                      LengthSize(strValue.size()) + strValue.size());
     strPacked.append(m_strPacked, 0, nStart);
-    PutLength(strPacked, strKey.size());
-    strPacked.append(strKey);
+    PutLength(strPacked, nKey);
     PutLength(strPacked, strValue.size());
     strPacked.append(strValue);
     strPacked.append(m_strPacked, nEnd, std::string::npos);
     m_strPacked.swap(strPacked);
 }
 
-void QvIniKeyValue::Erase(std::string_view strKey) {
+void QvIniKeyValue::Erase(uint32_t nKey) {
     size_t nPos = 0, nStart = 0;
-    std::string_view strHere, strHereValue;
+    uint32_t nHere = 0;
+    std::string_view strHereValue;
     for (;;) {
         nStart = nPos;
-        if (!Next(nPos, strHere, strHereValue))
+        if (!Next(nPos, nHere, strHereValue))
             return;
-        int nOrder = strHere.compare(strKey);
-        if (nOrder > 0)
-            return;
-        if (nOrder == 0)
+        if (nHere == nKey)
             break;
     }
     std::string strPacked;
@@ -183,14 +204,6 @@ void QvIniKeyValue::Erase(std::string_view strKey) {
     strPacked.append(m_strPacked, 0, nStart);
     strPacked.append(m_strPacked, nPos, std::string::npos);
     m_strPacked.swap(strPacked);
-}
-
-size_t QvIniKeyValue::TextSize() const {
-    size_t nSize = 0;
-    ForEach([&](std::string_view strKey, std::string_view strValue) {
-        nSize += strKey.size() + strValue.size() + 2;
-    });
-    return nSize;
 }
 
 // ---------------------------------------------------------------- the store
@@ -268,6 +281,7 @@ void QvIniFile::_Swap(QvIniFile& other) {
     m_contentList.swap(other.m_contentList);
     m_laterSlots.swap(other.m_laterSlots);
     std::swap(m_nHoles, other.m_nHoles);
+    m_keyNames.Swap(other.m_keyNames);
 }
 
 void QvIniFile::_ParseLine(std::string_view strLine, QvIniEntry*& pCurrent) {
@@ -290,7 +304,8 @@ void QvIniFile::_ParseLine(std::string_view strLine, QvIniEntry*& pCurrent) {
         pCurrent = &_Entry(std::string());
         pCurrent->second.bContent = true;
     }
-    pCurrent->second.keyValue.Set(strLine.substr(0, nEq), strLine.substr(nEq + 1));
+    pCurrent->second.keyValue.Set(m_keyNames.Intern(strLine.substr(0, nEq)),
+                                  strLine.substr(nEq + 1), m_keyNames);
 }
 
 bool QvIniFile::Load(const std::string& strIniPath) {
@@ -370,8 +385,8 @@ bool QvIniFile::_WriteContent(int fd, std::vector<std::pair<uint64_t, uint32_t>>
         strBlock += '[';
         strBlock += pEntry->first;
         strBlock += "]\n";
-        pEntry->second.keyValue.ForEach([&](std::string_view strKey, std::string_view strValue) {
-            strBlock += strKey;
+        pEntry->second.keyValue.ForEach([&](uint32_t nKey, std::string_view strValue) {
+            strBlock += m_keyNames.Name(nKey);
             strBlock += '=';
             strBlock += strValue;
             strBlock += '\n';
@@ -473,7 +488,7 @@ void QvIniFile::Update(const std::string& strSection, const std::string& strKey,
         entry.second.bContent = true;
         _List(entry);
     }
-    entry.second.keyValue.Set(strKey, strValue);
+    entry.second.keyValue.Set(m_keyNames.Intern(strKey), strValue, m_keyNames);
 }
 
 void QvIniFile::RemoveSection(const std::string& strSection) {
@@ -492,8 +507,9 @@ void QvIniFile::RemoveSection(const std::string& strSection) {
 void QvIniFile::RemoveKey(const std::string& strSection, const std::string& strKey) {
     MutexLocker locker(m_mutex);
     QvIniContent::iterator it = m_content.find(strSection);
-    if (it != m_content.end() && it->second.bContent)
-        it->second.keyValue.Erase(strKey);
+    uint32_t nKey = 0;
+    if (it != m_content.end() && it->second.bContent && m_keyNames.Lookup(strKey, nKey))
+        it->second.keyValue.Erase(nKey);
 }
 
 void QvIniFile::GetSections(std::list<std::string>& contentList) {
@@ -510,8 +526,9 @@ bool QvIniFile::GetValue(const std::string& strSection, const std::string& strKe
     MutexLocker locker(m_mutex);
     QvIniContent::const_iterator it = m_content.find(strSection);
     std::string_view strFound;
-    if (it == m_content.end() || !it->second.bContent ||
-        !it->second.keyValue.Find(strKey, strFound))
+    uint32_t nKey = 0;
+    if (it == m_content.end() || !it->second.bContent || !m_keyNames.Lookup(strKey, nKey) ||
+        !it->second.keyValue.Find(nKey, strFound))
         return false;
     strValue.assign(strFound);
     return true;
@@ -522,7 +539,8 @@ void QvIniFile::VisitSections(const SectionVisit& visit) {
     for (size_t nSlot = 0; nSlot < m_contentList.size(); ++nSlot) {
         QvIniEntry* pEntry = m_contentList[nSlot];
         if (pEntry && pEntry->second.nFirst == nSlot && pEntry->second.bContent)
-            visit(pEntry->first, pEntry->second.keyValue, pEntry->second.nListed);
+            visit(pEntry->first, QvIniRecord(pEntry->second.keyValue, m_keyNames),
+                  pEntry->second.nListed);
     }
 }
 

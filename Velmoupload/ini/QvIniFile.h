@@ -14,32 +14,64 @@
 
 namespace _VelmoUpload {
 
+// The key names of one store, each held once: a hundred thousand records of the same nine
+// keys refer to them by number.
+class QvIniKeyNames {
+public:
+    uint32_t Intern(std::string_view strKey);
+    bool Lookup(std::string_view strKey, uint32_t& nKey) const;
+    const std::string& Name(uint32_t nKey) const { return *m_names[nKey]; }
+    void Swap(QvIniKeyNames& other) {
+        m_index.swap(other.m_index);
+        m_names.swap(other.m_names);
+    }
+
+private:
+    std::unordered_map<std::string, uint32_t> m_index;
+    std::vector<const std::string*> m_names;  // the index's own keys, by number
+};
+
 // The keys and values of one section, packed into a single string in ascending byte order of
-// the keys: per key its length, the key, the value's length and the value (lengths as base-128
-// varints). A resume file holds a hundred thousand sections of nine keys; one allocation per
-// section instead of a tree node per key is most of what keeps such a file small in memory.
+// the key names: per key its number among the store's names, the value's length and the value
+// (numbers and lengths as base-128 varints). A resume file holds a hundred thousand sections
+// of nine keys; one allocation per section instead of a tree node per key, and no key name
+// repeated in each, is most of what keeps such a file small in memory.
 class QvIniKeyValue {
 public:
-    // The value of strKey, viewing into this record until it next changes.
-    bool Find(std::string_view strKey, std::string_view& strValue) const;
-    void Set(std::string_view strKey, std::string_view strValue);
-    void Erase(std::string_view strKey);
+    // The value, viewing into this record until it next changes.
+    bool Find(uint32_t nKey, std::string_view& strValue) const;
+    void Set(uint32_t nKey, std::string_view strValue, const QvIniKeyNames& names);
+    void Erase(uint32_t nKey);
     void Clear() { std::string().swap(m_strPacked); }
-    // Calls visit(key, value) for every key in ascending order.
+    // Calls visit(key number, value) for every key in ascending order of the names.
     template <typename Visit>
     void ForEach(Visit visit) const {
         size_t nPos = 0;
-        std::string_view strKey, strValue;
-        while (Next(nPos, strKey, strValue))
-            visit(strKey, strValue);
+        uint32_t nKey = 0;
+        std::string_view strValue;
+        while (Next(nPos, nKey, strValue))
+            visit(nKey, strValue);
     }
-    // The bytes of its "key=value" lines, line feeds included.
-    size_t TextSize() const;
 
 private:
-    bool Next(size_t& nPos, std::string_view& strKey, std::string_view& strValue) const;
+    bool Next(size_t& nPos, uint32_t& nKey, std::string_view& strValue) const;
 
     std::string m_strPacked;
+};
+
+// One section as a visitor of the store sees it.
+class QvIniRecord {
+public:
+    QvIniRecord(const QvIniKeyValue& keyValue, const QvIniKeyNames& names)
+        : m_keyValue(keyValue), m_names(names) {}
+    bool Find(std::string_view strKey, std::string_view& strValue) const {
+        uint32_t nKey = 0;
+        return m_names.Lookup(strKey, nKey) && m_keyValue.Find(nKey, strValue);
+    }
+
+private:
+    const QvIniKeyValue& m_keyValue;
+    const QvIniKeyNames& m_names;
 };
 
 class QvIniFile {
@@ -67,7 +99,7 @@ public:
     // per name, at its first place in the section order; listed is how often the name is in
     // that order. Lets a caller walk a large store without copying its names. The visitor
     // must not call back into the store.
-    typedef std::function<void(const std::string&, const QvIniKeyValue&, unsigned)> SectionVisit;
+    typedef std::function<void(const std::string&, const QvIniRecord&, unsigned)> SectionVisit;
     void VisitSections(const SectionVisit& visit);
 
 private:
@@ -106,8 +138,9 @@ private:
     QvIniSectionList m_contentList;
     QvIniLaterSlots m_laterSlots;
     size_t m_nHoles = 0;  // null slots in m_contentList
-    // Guards m_content, m_contentList, m_laterSlots, m_nHoles and m_strIniPath (Load/Save may
-    // change the path while another thread saves).
+    QvIniKeyNames m_keyNames;
+    // Guards m_content, m_contentList, m_laterSlots, m_nHoles, m_keyNames and m_strIniPath
+    // (Load/Save may change the path while another thread saves).
     Mutex m_mutex;
 };
 
