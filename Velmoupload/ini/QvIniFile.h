@@ -125,7 +125,7 @@ private:
     void _Unlist(QvIniEntry& entry);
     void _Compact();
     void _Swap(QvIniFile& other);
-    // Parses one trimmed line into the section current is pointing at.
+    // Parses one line (trimmed here) into the section pCurrent points at; a header moves it.
     void _ParseLine(std::string_view strLine, QvIniEntry*& pCurrent);
 
     std::string TakePath(const std::string& strIniPath);
