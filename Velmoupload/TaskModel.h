@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -87,8 +89,12 @@ struct TaskInfo {
 };
 typedef TaskInfo* PTaskInfo;
 
-typedef std::map<std::string, TaskInfo*> TaskInfoDict;
-typedef std::vector<TaskInfo*> TaskInfoList;
+// Keyed by a view of the registered task's own strFilePath, which does not change while the
+// task is registered: a registry of a hundred thousand files holds each path once.
+typedef std::map<std::string_view, TaskInfo*> TaskInfoDict;
+// Registration order. A deque, so that taking tasks off the front (they start and end in that
+// order, and stop all is done in it) costs nothing however long the list is.
+typedef std::deque<TaskInfo*> TaskInfoList;
 // local directory -> (remote target, the directory is being created)
 typedef std::map<std::string, std::pair<std::string, bool>> FolderTargetList;
 typedef std::vector<std::string> FileList;

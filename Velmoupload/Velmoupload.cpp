@@ -246,7 +246,7 @@ bool UploadManager::StartTask(const std::string& strFilePath, const std::string&
         if (m_bInit && !m_taskInfoDict.count(strFilePath) &&
             StatusOf(pTaskInfo) == TaskStatusInit) {
             m_taskInfoList.push_back(pTaskInfo);
-            m_taskInfoDict[strFilePath] = pTaskInfo;
+            m_taskInfoDict[pTaskInfo->strFilePath] = pTaskInfo;
             m_nTotalSize += pTaskInfo->nFileSize;
             bResult = true;
         }
@@ -366,15 +366,34 @@ bool UploadManager::CancelTask(const std::string& strFilePath) {
 }
 
 bool UploadManager::StopAllTask(bool bNotify) {
-    // paths, not pointers: a task may be destroyed by its thread while we walk the copy
-    std::vector<std::string> paths;
+    // Paths, not pointers: a task may be destroyed by its thread while we walk them. Taken a
+    // batch at a time from the front, so that a registry of a hundred thousand files is never
+    // copied whole; the tasks registered when the call began are the ones stopped.
+    const size_t kBatch = 256;
+    size_t nLeft, nSkip = 0;
     {
         MutexLocker lock(m_mutex);
-        for (PTaskInfo pTaskInfo : m_taskInfoList)
-            paths.push_back(pTaskInfo->strFilePath);
+        nLeft = m_taskInfoList.size();
     }
-    for (const std::string& strPath : paths)
-        StopTask(strPath, bNotify, TaskStatusStop);
+    std::vector<std::string> paths;
+    while (nLeft > 0) {
+        paths.clear();
+        {
+            MutexLocker lock(m_mutex);
+            for (size_t i = nSkip;
+                 i < m_taskInfoList.size() && paths.size() < kBatch && paths.size() < nLeft; ++i)
+                paths.push_back(m_taskInfoList[i]->strFilePath);
+        }
+        if (paths.empty())
+            break;
+        nLeft -= paths.size();
+        for (const std::string& strPath : paths)
+            StopTask(strPath, bNotify, TaskStatusStop);
+        // What is still registered of a batch stays at the front, ahead of all not tried yet.
+        MutexLocker lock(m_mutex);
+        for (const std::string& strPath : paths)
+            nSkip += m_taskInfoDict.count(strPath);
+    }
     return true;
 }
 
@@ -458,46 +477,9 @@ bool UploadManager::UpdateTaskStatus(PTaskInfo pTaskInfo, TaskStatus status, boo
     if (status == TaskStatusHash || status == TaskStatusUpload)
         return true;
 
-    if (!pTaskInfo->strFolderPath.empty()) {
-        FolderRef folderRef(pTaskInfo->strFolderPath);  // keeps the record alive while we use it
-        PFolderTaskInfo pFolder = folderRef.get();
-        if (!pFolder)
-            return false;
-        // the message is looked up before the folder's lock: a task lock and a folder lock
-        // are never held together
-        std::string strErrorMsg;
-        int nErrorCode;
-        {
-            MutexLocker lock(pTaskInfo->mutex);
-            nErrorCode = pTaskInfo->nErrorCode;
-            strErrorMsg = ErrorManager::GetErrorMessage(pTaskInfo);
-        }
-        bool bDone = false, bFailed = false;
-        {
-            MutexLocker lock(pFolder->mutex);
-            if (status == TaskStatusSucceed) {
-                ++pFolder->nFinishCount;
-                FileList::iterator it = std::find(pFolder->fileList.begin(),
-                                                  pFolder->fileList.end(), pTaskInfo->strFilePath);
-                if (it != pFolder->fileList.end())
-                    pFolder->fileList.erase(it);
-            } else if (status == TaskStatusError &&
-                       !pFolder->errorList.count(pTaskInfo->strFilePath)) {
-                if (nErrorCode == 1013 || nErrorCode == 410) {
-                    pFolder->nErrorCode = nErrorCode;
-                    pFolder->nErrorCount = pFolder->nFileCount;
-                } else {
-                    ++pFolder->nErrorCount;
-                }
-                pFolder->errorList[pTaskInfo->strFilePath] = strErrorMsg;
-            }
-            bDone = pFolder->nFinishCount + pFolder->nErrorCount >= pFolder->nFileCount;
-            bFailed = pFolder->nErrorCount >= 1;
-        }
-        if (bDone)
-            UpdateFolderStatus(pFolder, bFailed ? TaskStatusError : TaskStatusSucceed);
-        return true;
-    }
+    // a member is reported through its folder, whatever bNotify says
+    if (!pTaskInfo->strFolderPath.empty())
+        return FolderManager::UpdateMemberStatus(pTaskInfo, status);
 
     if (!bNotify)
         return true;
@@ -570,7 +552,10 @@ void* UploadManager::_StopFolderThread(void* pArguments) {
     if (pFolder) {
         MutexLocker lock(pFolder->mutex);
         pFolder->status = status;
-        fileList = pFolder->fileList;
+        // only a cancel needs the paths (to forget their records); a stop of a large folder
+        // need not copy them
+        if (status == TaskStatusCancel)
+            fileList = pFolder->fileList;
     } else {
         long long nTotalSize = 0, nUploadSize = 0;
         std::string strFolderTarget;

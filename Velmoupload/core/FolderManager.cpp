@@ -5,9 +5,11 @@
 #include <pthread.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "Velmoupload.h"
+#include "core/ErrorManager.h"
 #include "core/LoginManager.h"
 #include "core/ResumeManager.h"
 #include "utils/Thread.h"
@@ -130,6 +132,49 @@ bool FolderManager::LoadUnfinishTask(const std::string& strFolderPath, ErrorList
         return true;
     MutexLocker lock(folder->mutex);
     errorList = folder->errorList;
+    return true;
+}
+
+// ---------------------------------------------------------------- a member's status
+
+bool FolderManager::UpdateMemberStatus(PTaskInfo pTaskInfo, TaskStatus status) {
+    FolderRef folder(pTaskInfo->strFolderPath);  // keeps the record alive while we use it
+    if (!folder)
+        return false;
+    // the message is looked up before the folder's lock: a task lock and a folder lock are
+    // never held together
+    std::string strErrorMsg;
+    int nErrorCode;
+    {
+        MutexLocker lock(pTaskInfo->mutex);
+        nErrorCode = pTaskInfo->nErrorCode;
+        strErrorMsg = ErrorManager::GetErrorMessage(pTaskInfo);
+    }
+    bool bDone = false, bFailed = false;
+    {
+        MutexLocker lock(folder->mutex);
+        if (status == TaskStatusSucceed) {
+            ++folder->nFinishCount;
+            FileList::iterator it =
+                std::find(folder->fileList.begin(), folder->fileList.end(), pTaskInfo->strFilePath);
+            if (it != folder->fileList.end())
+                folder->fileList.erase(it);
+        } else if (status == TaskStatusError && !folder->errorList.count(pTaskInfo->strFilePath)) {
+            // no space left: the whole folder has failed
+            if (nErrorCode == 1013 || nErrorCode == 410) {
+                folder->nErrorCode = nErrorCode;
+                folder->nErrorCount = folder->nFileCount;
+            } else {
+                ++folder->nErrorCount;
+            }
+            folder->errorList[pTaskInfo->strFilePath] = strErrorMsg;
+        }
+        bDone = folder->nFinishCount + folder->nErrorCount >= folder->nFileCount;
+        bFailed = folder->nErrorCount >= 1;
+    }
+    if (bDone)
+        UploadManager::UpdateFolderStatus(folder.get(),
+                                          bFailed ? TaskStatusError : TaskStatusSucceed);
     return true;
 }
 
@@ -292,44 +337,70 @@ void* FolderManager::_AddTaskThread(void* pArguments) {
     if (bNew)
         inSession([&] { UploadManager::UpdateFolderStatus(pFolder, status); });
 
-    std::map<std::string, long long> sizes;
-    FileList files;
+    // The file tasks are made as the folder is listed, each taking its path from the listing:
+    // a folder of a hundred thousand files is then held as tasks plus the folder's own list,
+    // not in two or three more copies on the way.
+    std::vector<PTaskInfo> tasks;
+    auto newTask = [&](std::string strPath, long long nSize) {
+        PTaskInfo pTaskInfo = new TaskInfo;
+        pTaskInfo->ispType = ispType;
+        pTaskInfo->strFolderPath = strFolderPath;
+        pTaskInfo->strFolderTarget = pFolder->strTarget;
+        pTaskInfo->strFilePath = std::move(strPath);
+        pTaskInfo->nFileSize = nSize;
+        tasks.push_back(pTaskInfo);
+    };
     bool bListed = true;
     if (bNew) {
         FileList entries;
         bListed = Utils::ListDir(strFolderPath, entries);
         if (bListed) {
+            const int nEntries = static_cast<int>(entries.size());
             long long nTotal = 0;
             ErrorList notFiles;
-            for (const std::string& strPath : entries) {
+            tasks.reserve(entries.size());
+            for (std::string& strPath : entries) {
                 if (!IsRegularFile(strPath)) {
                     notFiles[strPath] = kNotRegular;
                     continue;
                 }
+                // a size that cannot be read now is read again when the task is handed over
                 long long nSize = 0;
-                if (Utils::GetFileSize(strPath, nSize)) {
-                    sizes[strPath] = nSize;
+                if (Utils::GetFileSize(strPath, nSize))
                     nTotal += nSize;
-                }
-                files.push_back(strPath);
+                else
+                    nSize = 0;
+                newTask(std::move(strPath), nSize);
             }
+            FileList().swap(entries);
+            FileList files;
+            files.reserve(tasks.size());
+            for (PTaskInfo pTaskInfo : tasks)
+                files.push_back(pTaskInfo->strFilePath);
             MutexLocker lock(pFolder->mutex);
-            pFolder->nFileCount = static_cast<int>(entries.size());
+            pFolder->nFileCount = nEntries;
             pFolder->nTotalSize += nTotal;
-            pFolder->fileList = files;
+            pFolder->fileList.swap(files);
             pFolder->nErrorCount += static_cast<int>(notFiles.size());
             pFolder->errorList.insert(notFiles.begin(), notFiles.end());
         }
     } else {
-        files = pFolder->fileList;
-        for (const std::string& strPath : files) {
+        FileList files;
+        {
+            MutexLocker lock(pFolder->mutex);
+            files = pFolder->fileList;
+        }
+        tasks.reserve(files.size());
+        for (std::string& strPath : files) {
             ResumeInfo resumeInfo;
+            long long nSize = 0;
             if (ResumeManager::GetResumeInfo(strPath, resumeInfo))
-                sizes[strPath] = resumeInfo.nFileSize;
+                nSize = resumeInfo.nFileSize;
+            newTask(std::move(strPath), nSize);
         }
     }
 
-    if (!bListed || files.empty()) {
+    if (!bListed || tasks.empty()) {
         {
             // the message first: whoever reacts to the report reads it with LoadUnfinishTask
             MutexLocker lock(pFolder->mutex);
@@ -342,21 +413,12 @@ void* FolderManager::_AddTaskThread(void* pArguments) {
     } else {
         bool bCurrent =
             !bNew || inSession([&] { UploadManager::UpdateFolderStatus(pFolder, status); });
-        std::vector<PTaskInfo> tasks;
-        for (size_t i = 0; bCurrent && i < files.size(); ++i) {
-            const std::string& strPath = files[i];
-            PTaskInfo pTaskInfo = new TaskInfo;
-            pTaskInfo->ispType = ispType;
-            pTaskInfo->strFolderPath = strFolderPath;
-            pTaskInfo->strFolderTarget = pFolder->strTarget;
-            pTaskInfo->strFilePath = strPath;
-            std::map<std::string, long long>::const_iterator itSize = sizes.find(strPath);
-            if (itSize != sizes.end())
-                pTaskInfo->nFileSize = itSize->second;
-            tasks.push_back(pTaskInfo);
+        for (size_t i = 0; bCurrent && i < tasks.size(); ++i) {
+            PTaskInfo pTaskInfo = tasks[i];
             bCurrent = inSession([&] {
                 UploadManager::UpdateTaskStatus(pTaskInfo, status, false);
-                UpdateTarget(strFolderPath, Utils::GetParentDir(strPath), std::string());
+                UpdateTarget(strFolderPath, Utils::GetParentDir(pTaskInfo->strFilePath),
+                             std::string());
                 ResumeManager::Update(pTaskInfo, false);
             });
         }
@@ -365,11 +427,11 @@ void* FolderManager::_AddTaskThread(void* pArguments) {
                            if (UploadManager::AddTask(pTaskInfo))
                                pTaskInfo = nullptr;  // the upload manager's now
                    });
-        for (PTaskInfo pTaskInfo : tasks)
-            delete pTaskInfo;
         if (bCurrent && !strTarget.empty())
             ResumeManager::Save();
     }
+    for (PTaskInfo pTaskInfo : tasks)
+        delete pTaskInfo;
     {
         MutexLocker lock(m_mutex);
         m_listing.erase(pFolder);

@@ -30,6 +30,11 @@ public:
     static bool DelAllTask();
     static bool LoadUnfinishTask(const std::string& strFolderPath, ErrorList& errorList);
 
+    // The folder's accounting of a member's new status: a success or a failure is counted
+    // (each failed file once), and the folder ends once all its files are done. False when
+    // the member's folder is not registered.
+    static bool UpdateMemberStatus(PTaskInfo pTaskInfo, TaskStatus status);
+
     // Where a file of directory strChildFolderPath goes: on true with a non-empty strTarget,
     // that target and the relative path strFolderName of directories to create with it; with
     // an empty strTarget the file waits. False: the folder or directory is unknown.

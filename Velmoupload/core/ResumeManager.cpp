@@ -13,7 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <unordered_set>
+#include <string_view>
 
 #include "Velmoupload.h"
 #include "core/FolderManager.h"
@@ -79,18 +79,23 @@ void BumpGeneration(SaveThreadSync& sync, unsigned long* pNewGeneration) {
     sync.wake.notify_all();
 }
 
-// A file repeated under the same header (a hand-edited file) holds one record, not two.
-std::vector<std::string> UniqueSections(QvIniFile& iniFile) {
-    std::list<std::string> sections;
-    iniFile.GetSections(sections);
-    std::vector<std::string> unique;
-    unique.reserve(sections.size());
-    std::unordered_set<std::string> seen;
-    for (std::string& strSection : sections) {
-        if (seen.insert(strSection).second)
-            unique.push_back(std::move(strSection));
-    }
-    return unique;
+const char* const kRecordKeys[] = {kKeyFileId,     kKeyQuickId,      kKeyPickCode,
+                                   kKeyFolderPath, kKeyFolderTarget, kKeyTarget,
+                                   kKeyFileSize,   kKeyUploadSize,   kKeyIsp};
+
+// A key's value, or empty when the record has no such key.
+std::string_view ValueOf(const QvIniRecord& keys, const char* pKey) {
+    std::string_view strValue;
+    keys.Find(pKey, strValue);
+    return strValue;
+}
+
+bool HasAllKeys(const QvIniRecord& keys) {
+    std::string_view strValue;
+    for (const char* pKey : kRecordKeys)
+        if (!keys.Find(pKey, strValue))
+            return false;
+    return true;
 }
 
 // All nine keys or nothing: a record with a key missing was cut short and cannot be trusted.
@@ -116,16 +121,11 @@ bool ReadCompleteRecord(QvIniFile& iniFile, const std::string& strSection, TaskI
     return true;
 }
 
-bool HasCompleteRecord(QvIniFile& iniFile, const std::string& strSection) {
-    TaskInfo task;
-    return ReadCompleteRecord(iniFile, strSection, task);
-}
-
 // ---- what a sound record looks like
 
 // A plain decimal count: digits only, no sign, no blanks, at most 2^53 (what a JSON number
 // carries exactly, and far beyond any file).
-bool ParseCount(const std::string& strText, long long& nValue) {
+bool ParseCount(std::string_view strText, long long& nValue) {
     if (strText.empty() || strText.size() > 16)
         return false;
     long long n = 0;
@@ -140,40 +140,32 @@ bool ParseCount(const std::string& strText, long long& nValue) {
     return true;
 }
 
-// Why a record cannot be used as it stands, or empty when it can. Records are checked when
+// Why a record cannot be used as it stands, or null when it can. Records are checked when
 // the file is loaded: one that a crash, a full disk or an editor damaged must neither send
 // wrong bytes nor leave an upload waiting for ever.
-std::string RecordFault(QvIniFile& iniFile, const std::string& strSection) {
+const char* RecordFault(const std::string& strSection, const QvIniRecord& keys) {
     if (strSection.empty() || strSection[0] != '/')
         return "the path is not absolute";
     if (strSection.find('\0') != std::string::npos)
         return "the path holds a NUL byte";
-    std::string strFileId, strQuickId, strPickCode, strFolderPath, strFolderTarget, strTarget,
-        strFileSize, strUploadSize, strIsp;
-    if (!iniFile.GetValue(strSection, kKeyFileId, strFileId) ||
-        !iniFile.GetValue(strSection, kKeyQuickId, strQuickId) ||
-        !iniFile.GetValue(strSection, kKeyPickCode, strPickCode) ||
-        !iniFile.GetValue(strSection, kKeyFolderPath, strFolderPath) ||
-        !iniFile.GetValue(strSection, kKeyFolderTarget, strFolderTarget) ||
-        !iniFile.GetValue(strSection, kKeyTarget, strTarget) ||
-        !iniFile.GetValue(strSection, kKeyFileSize, strFileSize) ||
-        !iniFile.GetValue(strSection, kKeyUploadSize, strUploadSize) ||
-        !iniFile.GetValue(strSection, kKeyIsp, strIsp))
+    if (!HasAllKeys(keys))
         return "a field is missing";
     long long nFileSize = 0, nUploadSize = 0, nIsp = 0;
-    if (!ParseCount(strFileSize, nFileSize) || nFileSize == 0)
+    if (!ParseCount(ValueOf(keys, kKeyFileSize), nFileSize) || nFileSize == 0)
         return "the file size is not a size";
-    if (!ParseCount(strUploadSize, nUploadSize) || nUploadSize > nFileSize)
+    if (!ParseCount(ValueOf(keys, kKeyUploadSize), nUploadSize) || nUploadSize > nFileSize)
         return "the uploaded size is not a size up to the file size";
-    if (!ParseCount(strIsp, nIsp) || nIsp > ISPTypeCnc)
+    if (!ParseCount(ValueOf(keys, kKeyIsp), nIsp) || nIsp > ISPTypeCnc)
         return "the network type is unknown";
+    const std::string_view strFolderPath = ValueOf(keys, kKeyFolderPath);
     if (!strFolderPath.empty()) {
-        const std::string strPrefix = strFolderPath == "/" ? strFolderPath : strFolderPath + "/";
+        const std::string strPrefix =
+            strFolderPath == "/" ? std::string(strFolderPath) : std::string(strFolderPath) + "/";
         if (strFolderPath[0] != '/' || strSection.compare(0, strPrefix.size(), strPrefix) != 0 ||
             strSection.size() == strPrefix.size())
             return "the file is not below its folder";
     }
-    return std::string();
+    return nullptr;
 }
 
 // A number that is present and not empty replaces the field; anything else leaves it.
@@ -250,8 +242,32 @@ void ResumeManager::UnInitialize() {
 
 // ---------------------------------------------------------------- announcing the stored tasks
 
+namespace {
+
+// What a load gathers of one folder's records before it announces the folder.
+struct FolderRecords {
+    std::string strTarget;  // the first that names one: as a restart reads it
+    long long nTotalSize = 0;
+    long long nUploadSize = 0;
+    FileList fileList;
+    std::vector<std::string> dirs;  // each file's directory, once, in file order
+    std::set<std::string> seenDirs;
+};
+
+// One announcement in record order: a single file, or a folder at its first file (then the
+// path is the folder's).
+struct LoadedRecord {
+    std::string strFilePath;
+    FolderRecords* pFolder = nullptr;
+};
+
+}  // namespace
+
 bool ResumeManager::Load() {
-    std::vector<std::unique_ptr<TaskInfo>> tasks;
+    // Gathered under m_mutex in a form that costs little more than the names themselves: a
+    // hundred thousand records must not become a hundred thousand tasks at once.
+    std::vector<LoadedRecord> records;
+    std::map<std::string, FolderRecords> folders;  // ascending folder path
     {
         MutexLocker locker(m_mutex);
         if (!m_bInit)
@@ -260,104 +276,127 @@ bool ResumeManager::Load() {
         m_iniFile.Load();
         if (_DropUnsoundRecords())
             m_bUpdate = true;  // the file is written without them at the next pass
-        for (const std::string& strSection : UniqueSections(m_iniFile)) {
-            std::unique_ptr<TaskInfo> pTask(new TaskInfo);
-            if (ReadCompleteRecord(m_iniFile, strSection, *pTask))
-                tasks.push_back(std::move(pTask));
-        }
+        m_iniFile.VisitSections([&](const std::string& strSection, const QvIniRecord& keys,
+                                    unsigned) {
+            if (!HasAllKeys(keys))
+                return;
+            const std::string_view strFolderPath = ValueOf(keys, kKeyFolderPath);
+            if (strFolderPath.empty()) {
+                records.push_back(LoadedRecord{strSection, nullptr});
+                return;
+            }
+            FolderRecords& folder = folders.try_emplace(std::string(strFolderPath)).first->second;
+            if (folder.fileList.empty())
+                records.push_back(LoadedRecord{std::string(strFolderPath), &folder});
+            if (folder.strTarget.empty())
+                folder.strTarget = ValueOf(keys, kKeyFolderTarget);
+            folder.nTotalSize += Utils::StringS2I(std::string(ValueOf(keys, kKeyFileSize)));
+            folder.nUploadSize += Utils::StringS2I(std::string(ValueOf(keys, kKeyUploadSize)));
+            folder.fileList.push_back(strSection);
+            std::string strDir = Utils::GetParentDir(strSection);
+            if (folder.seenDirs.insert(strDir).second)
+                folder.dirs.push_back(std::move(strDir));
+        });
     }
 
     // Announced without m_mutex: the reports take the upload manager's and the folder
     // manager's locks, and those may call back into this store.
-    std::map<std::string, PFolderTaskInfo> folders;
+    std::map<const FolderRecords*, PFolderTaskInfo> announced;
     std::vector<PFolderTaskInfo> unowned;
-    for (std::unique_ptr<TaskInfo>& pTask : tasks) {
-        if (pTask->strFolderPath.empty()) {
+    for (LoadedRecord& record : records) {
+        if (!record.pFolder) {
             // shown as stopped only; StartTask finds the record again with GetResumeInfo
-            UploadManager::UpdateTaskStatus(pTask.get(), TaskStatusStop, true);
+            TaskInfo task;
+            if (ReadCompleteRecord(m_iniFile, record.strFilePath, task))
+                UploadManager::UpdateTaskStatus(&task, TaskStatusStop, true);
             continue;
         }
-        PFolderTaskInfo& pFolder = folders[pTask->strFolderPath];
-        if (!pFolder) {
-            pFolder = new FolderTaskInfo;
-            pFolder->strFolderPath = pTask->strFolderPath;
-            pFolder->strTarget = pTask->strFolderTarget;
-            UploadManager::UpdateFolderStatus(pFolder, TaskStatusStop);
-            // a folder already registered keeps its own record; this one only reports
-            if (!FolderManager::AddTask(pFolder))
-                unowned.push_back(pFolder);
+        FolderRecords& gathered = *record.pFolder;
+        PFolderTaskInfo pFolder = new FolderTaskInfo;
+        pFolder->strFolderPath = record.strFilePath;
+        pFolder->strTarget = gathered.strTarget;
+        announced[record.pFolder] = pFolder;
+        UploadManager::UpdateFolderStatus(pFolder, TaskStatusStop);
+        // a folder already registered keeps its own record; this one only reports
+        if (!FolderManager::AddTask(pFolder))
+            unowned.push_back(pFolder);
+        {
+            MutexLocker lock(pFolder->mutex);
+            pFolder->nTotalSize += gathered.nTotalSize;
+            pFolder->nUploadSize += gathered.nUploadSize;
+            pFolder->nFileCount += static_cast<int>(gathered.fileList.size());
+            pFolder->fileList.swap(gathered.fileList);
         }
-        pFolder->Lock();
-        // the first file that names the remote folder decides it, as a restart reads it
-        if (pFolder->strTarget.empty())
-            pFolder->strTarget = pTask->strFolderTarget;
-        pFolder->nTotalSize += pTask->nFileSize;
-        pFolder->nUploadSize += pTask->nUploadSize;
-        pFolder->fileList.push_back(pTask->strFilePath);
-        ++pFolder->nFileCount;
-        pFolder->Unlock();
-        // the file's directory is known from now on, its remote folder not yet
-        FolderManager::UpdateTarget(pTask->strFolderPath, Utils::GetParentDir(pTask->strFilePath),
-                                    std::string());
+        // each file's directory is known from now on, its remote folder not yet
+        for (const std::string& strDir : gathered.dirs)
+            FolderManager::UpdateTarget(pFolder->strFolderPath, strDir, std::string());
     }
     // the map's order: ascending folder path
-    for (auto& folder : folders)
-        UploadManager::UpdateFolderStatus(folder.second, TaskStatusStop);
+    for (const auto& entry : folders)
+        UploadManager::UpdateFolderStatus(announced[&entry.second], TaskStatusStop);
     for (PFolderTaskInfo pFolder : unowned)
         delete pFolder;
     return true;
 }
 
 bool ResumeManager::_DropUnsoundRecords() {
-    bool bChanged = false;
-    std::list<std::string> sections;
-    m_iniFile.GetSections(sections);
-    std::map<std::string, int> counts;
-    for (const std::string& strSection : sections)
-        ++counts[strSection];
-    for (const auto& entry : counts) {
-        const std::string& strSection = entry.first;
-        const std::string strFault = RecordFault(m_iniFile, strSection);
-        if (!strFault.empty()) {
-            // the one line the user gets: which upload is forgotten, and why
-            fprintf(stderr, "resume file %s: dropped the record of %s: %s\n",
-                    m_strResumePath.c_str(), strSection.c_str(), strFault.c_str());
-            for (int i = 0; i < entry.second; ++i)
-                m_iniFile.RemoveSection(strSection);
-            bChanged = true;
-        } else if (entry.second > 1) {
-            // one record under one header: the keys survive, the repeats go
-            std::map<std::string, std::string> keys;
-            for (const char* pKey :
-                 {kKeyFileId, kKeyQuickId, kKeyPickCode, kKeyFolderPath, kKeyFolderTarget,
-                  kKeyTarget, kKeyFileSize, kKeyUploadSize, kKeyIsp})
-                m_iniFile.GetValue(strSection, pKey, keys[pKey]);
-            for (int i = 0; i < entry.second; ++i)
-                m_iniFile.RemoveSection(strSection);
-            for (const auto& key : keys)
-                m_iniFile.Update(strSection, key.first, key.second);
-            bChanged = true;
-        }
+    // Checked in one walk over the store, copying only the names that have to go.
+    // name -> (why, how often listed); by name, as the user is told
+    std::map<std::string, std::pair<const char*, unsigned>> faulty;
+    std::vector<std::pair<std::string, unsigned>> repeated;
+    std::map<std::string, bool> folderHasTarget;
+    m_iniFile.VisitSections(
+        [&](const std::string& strSection, const QvIniRecord& keys, unsigned nListed) {
+            if (const char* pFault = RecordFault(strSection, keys)) {
+                faulty.emplace(strSection, std::make_pair(pFault, nListed));
+                return;
+            }
+            if (nListed > 1)
+                repeated.emplace_back(strSection, nListed);
+            const std::string_view strFolderPath = ValueOf(keys, kKeyFolderPath);
+            if (!strFolderPath.empty()) {
+                bool& bHasTarget = folderHasTarget[std::string(strFolderPath)];
+                bHasTarget = bHasTarget || !ValueOf(keys, kKeyFolderTarget).empty();
+            }
+        });
+    for (const auto& entry : faulty) {
+        // the one line the user gets: which upload is forgotten, and why
+        fprintf(stderr, "resume file %s: dropped the record of %s: %s\n", m_strResumePath.c_str(),
+                entry.first.c_str(), entry.second.first);
+        // every header of the name goes
+        for (unsigned i = 0; i < entry.second.second; ++i)
+            m_iniFile.RemoveSection(entry.first);
     }
+    for (const auto& entry : repeated) {
+        // one record under one header: the keys survive, the repeats go
+        const std::string& strSection = entry.first;
+        std::map<std::string, std::string> keys;
+        for (const char* pKey : kRecordKeys)
+            m_iniFile.GetValue(strSection, pKey, keys[pKey]);
+        for (unsigned i = 0; i < entry.second; ++i)
+            m_iniFile.RemoveSection(strSection);
+        for (const auto& key : keys)
+            m_iniFile.Update(strSection, key.first, key.second);
+    }
+
     // A folder's files take their remote folder from the first of them that names it; when
     // none does, none of them could ever start.
-    std::map<std::string, std::vector<std::string>> members;
-    std::set<std::string> withTarget;
-    std::list<std::string> kept;
-    m_iniFile.GetSections(kept);
-    for (const std::string& strSection : kept) {
-        std::string strFolderPath, strFolderTarget;
-        m_iniFile.GetValue(strSection, kKeyFolderPath, strFolderPath);
-        if (strFolderPath.empty())
-            continue;
-        members[strFolderPath].push_back(strSection);
-        if (m_iniFile.GetValue(strSection, kKeyFolderTarget, strFolderTarget) &&
-            !strFolderTarget.empty())
-            withTarget.insert(strFolderPath);
-    }
-    for (const auto& folder : members) {
-        if (withTarget.count(folder.first))
-            continue;
+    std::map<std::string, std::vector<std::string>> stranded;
+    bool bStranded = false;
+    for (const auto& folder : folderHasTarget)
+        bStranded = bStranded || !folder.second;
+    if (bStranded)
+        m_iniFile.VisitSections(
+            [&](const std::string& strSection, const QvIniRecord& keys, unsigned) {
+                const std::string_view strFolderPath = ValueOf(keys, kKeyFolderPath);
+                if (strFolderPath.empty())
+                    return;
+                std::map<std::string, bool>::const_iterator it =
+                    folderHasTarget.find(std::string(strFolderPath));
+                if (it != folderHasTarget.end() && !it->second)
+                    stranded[it->first].push_back(strSection);
+            });
+    for (const auto& folder : stranded) {
         for (const std::string& strSection : folder.second) {
             fprintf(stderr,
                     "resume file %s: dropped the record of %s: no remote folder is known "
@@ -365,9 +404,8 @@ bool ResumeManager::_DropUnsoundRecords() {
                     m_strResumePath.c_str(), strSection.c_str());
             m_iniFile.RemoveSection(strSection);
         }
-        bChanged = true;
     }
-    return bChanged;
+    return !faulty.empty() || !repeated.empty() || bStranded;
 }
 
 // ---------------------------------------------------------------- changes
@@ -465,22 +503,21 @@ bool ResumeManager::GetFolderResumeInfo(const std::string& strFolderPath, long l
     MutexLocker locker(m_mutex);
     if (!m_bInit)
         return false;
-    const std::vector<std::string> sections = UniqueSections(m_iniFile);
-    if (sections.empty())
-        return false;
-    std::string strValue;
-    for (const std::string& strSection : sections) {
-        if (!m_iniFile.GetValue(strSection, kKeyFolderPath, strValue) || strValue != strFolderPath)
-            continue;
+    bool bAny = false;
+    m_iniFile.VisitSections([&](const std::string& strSection, const QvIniRecord& keys, unsigned) {
+        bAny = true;
+        std::string_view strValue;
+        if (!keys.Find(kKeyFolderPath, strValue) || strValue != strFolderPath)
+            return;
         if (strFolderTarget.empty())
-            m_iniFile.GetValue(strSection, kKeyFolderTarget, strFolderTarget);
-        if (m_iniFile.GetValue(strSection, kKeyFileSize, strValue))
-            nTotalSize += Utils::StringS2I(strValue);
-        if (m_iniFile.GetValue(strSection, kKeyUploadSize, strValue))
-            nUploadSize += Utils::StringS2I(strValue);
+            strFolderTarget = ValueOf(keys, kKeyFolderTarget);
+        if (keys.Find(kKeyFileSize, strValue))
+            nTotalSize += Utils::StringS2I(std::string(strValue));
+        if (keys.Find(kKeyUploadSize, strValue))
+            nUploadSize += Utils::StringS2I(std::string(strValue));
         fileList.push_back(strSection);
-    }
-    return true;
+    });
+    return bAny;
 }
 
 bool ResumeManager::GetResumePaths(std::vector<std::string>& filePaths) {
@@ -488,11 +525,11 @@ bool ResumeManager::GetResumePaths(std::vector<std::string>& filePaths) {
     if (!m_bInit)
         return false;
     filePaths.clear();
-    for (const std::string& strSection : UniqueSections(m_iniFile)) {
-        // the same records Load announces, so the headless client lists what the window shows
-        if (HasCompleteRecord(m_iniFile, strSection))
+    // the same records Load announces, so the headless client lists what the window shows
+    m_iniFile.VisitSections([&](const std::string& strSection, const QvIniRecord& keys, unsigned) {
+        if (HasAllKeys(keys))
             filePaths.push_back(strSection);
-    }
+    });
     return true;
 }
 

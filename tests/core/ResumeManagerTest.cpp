@@ -606,4 +606,32 @@ TEST_F(ResumeManagerTest, EachUserKeepsAFileOfTheirOwn) {
     EXPECT_EQ("/w/seven.bin", reports[0].strPath);
 }
 
+// Loading a file and writing it back changes not a byte: records of folders and single
+// files, long values, a hundred records, and a record rewritten with its own values.
+TEST_F(ResumeManagerTest, LoadedRecordsAreWrittenBackByteForByte) {
+    LoginAs("7");
+    std::string strText;
+    for (int i = 0; i < 100; ++i)
+        strText += Record("/home/u/big/d" + std::to_string(i % 7) + "/f" + std::to_string(i),
+                          "/home/u/big", i == 0 ? "FT" : "", 1000 + i, i);
+    strText += Record("/home/u/" + std::string(300, 'x'), "", "", 5, 0);
+    WriteResumeFile("7", strText);
+    UploadManager::Initialize(&RecordReport, nullptr);
+
+    ResumeInfo resumeInfo;
+    ASSERT_TRUE(ResumeManager::GetResumeInfo("/home/u/big/d3/f10", resumeInfo));
+    TaskInfo task;
+    task.strFilePath = "/home/u/big/d3/f10";
+    task.strFolderPath = resumeInfo.strFolderPath;
+    task.strFileHash = resumeInfo.strFileHash;
+    task.strFileMDVelmo = resumeInfo.strFileMDVelmo;
+    task.nFileSize = resumeInfo.nFileSize;
+    task.nUploadSize = resumeInfo.nUploadSize;
+    const FileStamp before = StampOf(ResumeFile("7"));
+    ASSERT_TRUE(ResumeManager::Update(&task, true));
+    ASSERT_TRUE(
+        waitFor([&] { return StampOf(ResumeFile("7")) != before; }, std::chrono::seconds(4)));
+    EXPECT_EQ(strText, ReadFile(ResumeFile("7")));
+}
+
 }  // namespace
