@@ -1,5 +1,5 @@
-// Dispatch: each verification refuses with its status code, rapid upload and the 300 path,
-// remote folders created once and found again, cancel.
+// Dispatch: each verification refuses with its status code, the quota, rapid upload and the
+// 300 path, remote folders created once and found again, cancel and resume.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,24 +11,6 @@ namespace standintest {
 namespace {
 
 class StandinDispatchTest : public LoggedInTest {};
-
-TEST_F(StandinDispatchTest, NewUploadAnswersTypedFieldsAndCheckStartsAtZero) {
-    Content content = Make(5000, 1);
-    Reply reply = Client().Dispatch(AskFor(content));
-    ASSERT_EQ(0, reply.StatusCode()) << reply.strBody;
-    const Json::Value& j = reply.json;
-    EXPECT_EQ(1, j["status"].asInt());
-    for (const char* pText : {"statusmsg", "uploadkey", "uploadurl", "target", "pickcode"})
-        EXPECT_TRUE(j[pText].isString()) << pText;
-    for (const char* pNumber : {"status", "statuscode", "uploadtime"})
-        EXPECT_TRUE(j[pNumber].isNumeric()) << pNumber;
-    EXPECT_EQ(StandinUrl(), j["uploadurl"].asString());
-    EXPECT_FALSE(j["pickcode"].asString().empty());
-    Reply check = Client().Check(ServiceClient::TicketOf(reply, AskFor(content)));
-    EXPECT_EQ(0, check.StatusCode()) << check.strBody;
-    EXPECT_TRUE(check.json["offset"].isNumeric());
-    EXPECT_EQ(0, check.json["offset"].asInt64());
-}
 
 TEST_F(StandinDispatchTest, RefusesWithTheStatusCodeOfEachFault) {
     Content content = Make(5000, 2);
@@ -162,18 +144,15 @@ TEST_F(StandinDispatchTest, TwoDispatchesNamingTheSameNewDirectoryAtOnceCreateIt
 
 TEST_F(StandinDispatchTest, ValuesArriveRawOrPercentEncoded) {
     Content content = Make(2000, 6);
-    const std::string strName = "x y&z=w+1%.txt";
-    FileAsk ask = AskFor(content, strName);
+    FileAsk ask = AskFor(content, "x y&z=w+1%.txt");
     ask.strPath = "dir one/sub&dir";
     Reply raw = Client().Dispatch(ask, false);
     Reply encoded = Client().Dispatch(ask, true);
-    ASSERT_EQ(0, raw.StatusCode()) << raw.strBody;
     ASSERT_EQ(0, encoded.StatusCode()) << encoded.strBody;
     EXPECT_EQ(raw.json["target"], encoded.json["target"]);
-    Ticket ticket = ServiceClient::TicketOf(encoded, ask);
-    ASSERT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
-    std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
-    EXPECT_NE(std::string::npos, strPage.find("/dir one/sub&amp;dir/x y&amp;z=w+1%.txt"));
+    ASSERT_EQ(0, Client().UploadAll(ServiceClient::TicketOf(encoded, ask), content).StatusCode());
+    EXPECT_NE(std::string::npos, Exchange(StandinPort(), GetRequest("/"))
+                                     .strBody.find("/dir one/sub&amp;dir/x y&amp;z=w+1%.txt"));
 }
 
 TEST_F(StandinDispatchTest, CancelDropsTheUploadAndResumeKeepsThePickCode) {
