@@ -89,57 +89,48 @@ TEST_F(StandinDispatchTest, HeldContentIsARapidUploadAndQuickDigestAloneAsksForS
         EXPECT_NE(std::string::npos, strPage.find(pName)) << pName;
 }
 
-TEST_F(StandinDispatchTest, FolderPathIsCreatedOnceAndFoundAgain) {
-    Content content = Make(3000, 5);
-    FileAsk ask = AskFor(content, "a.txt");
-    ask.strPath = "pics/2012";
-    Reply first = Client().Dispatch(ask);
-    ASSERT_EQ(0, first.StatusCode()) << first.strBody;
-    std::string strTarget = first.json["target"].asString();
-    // one "/"-separated part per level below the account's target; the last names 2012
-    EXPECT_EQ(0u, strTarget.find(Client().m_strTarget + "/"));
-    EXPECT_EQ(2, std::count(strTarget.begin(), strTarget.end(), '/'));
-
-    ask.strFileName = "b.txt";
-    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
-    RestartStandin();
-    Relogin();
-    ask.strFileName = "c.txt";
-    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
-    // the directory's own target takes files straight in
-    ask.strTarget = strTarget.substr(strTarget.rfind('/') + 1);
-    ask.strPath = "";
-    ask.strFileName = "d.txt";
-    EXPECT_EQ(ask.strTarget, Client().Dispatch(ask).json["target"].asString());
-}
-
-TEST_F(StandinDispatchTest, TwoDispatchesNamingTheSameNewDirectoryAtOnceCreateItOnce) {
+// Dispatches naming the same new directory at once create it once; after a restart the same
+// path finds the same folder.
+TEST_F(StandinDispatchTest, FolderPathIsCreatedOnceEvenByRacingDispatchesAndFoundAgain) {
+    std::string strTargets[5][8];
     for (int nRound = 0; nRound < 5; ++nRound) {
-        std::string strTargets[8];
         std::vector<std::thread> vThreads;
         for (int i = 0; i < 8; ++i) {
-            vThreads.emplace_back([&, i] {
+            vThreads.emplace_back([&, nRound, i] {
                 Content content = Make(1000 + static_cast<size_t>(i), 100 + nRound * 10 + i);
                 FileAsk ask = AskFor(content, "f" + std::to_string(i));
                 ask.strPath = "race" + std::to_string(nRound) + "/inner";
                 ServiceClient client = Client();
-                strTargets[i] = client.Dispatch(ask).json["target"].asString();
+                strTargets[nRound][i] = client.Dispatch(ask).json["target"].asString();
             });
         }
         for (std::thread& t : vThreads)
             t.join();
-        for (int i = 0; i < 8; ++i) {
-            EXPECT_FALSE(strTargets[i].empty());
-            EXPECT_EQ(strTargets[0], strTargets[i]);
-        }
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(strTargets[nRound][0], strTargets[nRound][i]);
     }
+    // one "/"-separated part per level below the account's target
+    const std::string strTarget = strTargets[0][0];
+    EXPECT_EQ(0u, strTarget.find(Client().m_strTarget + "/"));
+    EXPECT_EQ(2, std::count(strTarget.begin(), strTarget.end(), '/'));
     std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
     for (int nRound = 0; nRound < 5; ++nRound) {
-        std::string strRow = "/race" + std::to_string(nRound) + "/inner/</td>";
-        size_t nFirst = strPage.find(strRow);
-        EXPECT_NE(std::string::npos, nFirst);
+        const std::string strRow = "/race" + std::to_string(nRound) + "/inner/</td>";
+        const size_t nFirst = strPage.find(strRow);
+        EXPECT_NE(std::string::npos, nFirst) << strRow;
         EXPECT_EQ(std::string::npos, strPage.find(strRow, nFirst + 1)) << strRow;
     }
+
+    RestartStandin();
+    Relogin();
+    FileAsk ask = AskFor(Make(3000, 5), "after.txt");
+    ask.strPath = "race0/inner";
+    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
+    // the directory's own target takes files straight in
+    ask.strTarget = strTarget.substr(strTarget.rfind('/') + 1);
+    ask.strPath = "";
+    ask.strFileName = "direct.txt";
+    EXPECT_EQ(ask.strTarget, Client().Dispatch(ask).json["target"].asString());
 }
 
 TEST_F(StandinDispatchTest, ValuesArriveRawOrPercentEncoded) {
