@@ -162,39 +162,6 @@ TEST_F(ResumeManagerTest, LoadAnnouncesStoredFilesAsStoppedAndFoldersWithTheirTo
     ASSERT_EQ(1u, pFolder->folderTargetList.count("/home/u/photos/sub"));
 }
 
-TEST_F(ResumeManagerTest, IncompleteRecordsAreNeitherAnnouncedFoundNorKept) {
-    LoginAs("7");
-    WriteResumeFile("7",
-                    "[/w/nohash]\nfilesize=5\n"
-                    "[/w/partial]\nfileid=H2\nfilesize=\nuploadsize=x7\npickcode=p\n" +
-                        Record("/w/no-isp.bin", "", "", 10, 0, false) +
-                        Record("/w/ok.bin", "", "", 10, 4));
-    UploadManager::Initialize(&RecordReport, nullptr);
-
-    std::vector<Report> reports = Reports();
-    ASSERT_EQ(1u, reports.size());
-    EXPECT_EQ("/w/ok.bin", reports[0].strFilePath);
-    std::vector<std::string> paths{"stale"};
-    EXPECT_TRUE(ResumeManager::GetResumePaths(paths));
-    EXPECT_EQ((std::vector<std::string>{"/w/ok.bin"}), paths);
-    ResumeInfo info;
-    info.strFileHash = "keep";
-    for (const char* pszPath : {"/w/nohash", "/w/partial", "/w/no-isp.bin", "/w/unknown"})
-        EXPECT_FALSE(ResumeManager::GetResumeInfo(pszPath, info)) << pszPath;
-    EXPECT_EQ("keep", info.strFileHash);
-    ASSERT_TRUE(ResumeManager::GetResumeInfo("/w/ok.bin", info));
-    EXPECT_EQ(4, info.nUploadSize);
-    EXPECT_EQ("U_1_0", info.strTarget);
-
-    TaskInfo task;
-    FillTask(task, "/w/new.bin");
-    ASSERT_TRUE(ResumeManager::Update(&task, false));
-    ASSERT_TRUE(WaitForFileContaining(ResumeFile("7"), "[/w/new.bin]"));
-    std::string strFile = ReadFile(ResumeFile("7"));
-    EXPECT_EQ(std::string::npos, strFile.find("[/w/no-isp.bin]"));
-    EXPECT_NE(std::string::npos, strFile.find("[/w/ok.bin]"));
-}
-
 TEST_F(ResumeManagerTest, UpdateWritesNineKeysOwnerOnlyAndGetResumeInfoReadsThemBack) {
     LoginAs("7");
     mode_t oldMask = umask(0);
@@ -351,30 +318,6 @@ TEST_F(ResumeManagerTest, OneSaveThreadPerOpenStoreAndLogoutEndsIt) {
     ASSERT_TRUE(ResumeManager::Update(&task, false));
     ResumeManager::UnInitialize();
     EXPECT_NE(std::string::npos, ReadFile(ResumeFile("7")).find("[/w/after-logout]"));
-}
-
-TEST_F(ResumeManagerTest, EachUserKeepsAFileOfTheirOwn) {
-    for (const char* pUser : {"7", "8"}) {
-        LoginAs(pUser);
-        UploadManager::Initialize(&RecordReport, nullptr);
-        ResumeInfo info;
-        EXPECT_FALSE(ResumeManager::GetResumeInfo("/w/7.bin", info)) << pUser;
-        TaskInfo mine;
-        FillTask(mine, std::string("/w/") + pUser + ".bin");
-        ASSERT_TRUE(ResumeManager::Update(&mine, false));
-        UploadManager::UnInitialize();
-        LoginManager::Logout();
-    }
-    EXPECT_EQ(std::string::npos, ReadFile(ResumeFile("7")).find("8.bin"));
-    EXPECT_EQ(std::string::npos, ReadFile(ResumeFile("8")).find("7.bin"));
-
-    // back as the first user: only their own file is announced
-    g_reports.Clear();
-    LoginAs("7");
-    UploadManager::Initialize(&RecordReport, nullptr);
-    std::vector<Report> reports = Reports();
-    ASSERT_EQ(1u, reports.size());
-    EXPECT_EQ("/w/7.bin", reports[0].strFilePath);
 }
 
 }  // namespace
