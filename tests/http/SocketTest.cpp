@@ -66,35 +66,27 @@ protected:
     }
 };
 
-TEST_F(SocketTest, OpenRejectsAMissingDescriptorAPortOfZeroAndANullAddress) {
+TEST_F(SocketTest, OpenRefusesBadHostsAndPortsWithTheirError) {
     TestHttpServer server(Behaviour::Silent());
-
-    CActiveSocket notInitialised;
-    EXPECT_FALSE(notInitialised.Open("127.0.0.1", server.Port()));
-    EXPECT_EQ(_VelmoUpload::SocketInvalidSocket, notInitialised.GetSocketError());
-
-    CActiveSocket socket;
-    ASSERT_TRUE(socket.Initialize());
-    EXPECT_FALSE(socket.Open("127.0.0.1", 0));
-    EXPECT_EQ(_VelmoUpload::SocketInvalidPort, socket.GetSocketError());
-    EXPECT_FALSE(socket.Open(nullptr, server.Port()));
-    EXPECT_EQ(_VelmoUpload::SocketInvalidAddress, socket.GetSocketError());
+    const struct {
+        const char* pHost;
+        uint16_t nPort;
+        bool bInitialise;
+        _VelmoUpload::CSocketError eError;
+    } kCases[] = {
+        {"127.0.0.1", server.Port(), false, _VelmoUpload::SocketInvalidSocket},
+        {"127.0.0.1", 0, true, _VelmoUpload::SocketInvalidPort},
+        {nullptr, server.Port(), true, _VelmoUpload::SocketInvalidAddress},
+        {"no-such-host.invalid", 80, true, _VelmoUpload::SocketInvalidAddress},  // never resolves
+        {"127.0.0.1", TestHttpServer::UnusedPort(), true, _VelmoUpload::SocketConnectionRefused},
+    };
+    for (const auto& c : kCases) {
+        CActiveSocket socket;
+        ASSERT_TRUE(!c.bInitialise || socket.Initialize());
+        EXPECT_FALSE(socket.Open(c.pHost, c.nPort)) << (c.pHost ? c.pHost : "null");
+        EXPECT_EQ(c.eError, socket.GetSocketError()) << (c.pHost ? c.pHost : "null");
+    }
     EXPECT_EQ(0, server.Connections()) << "a rejected Open must not connect anywhere";
-}
-
-TEST_F(SocketTest, OpenOfAnUnknownHostFailsWithInvalidAddress) {
-    CActiveSocket socket;
-    ASSERT_TRUE(socket.Initialize());
-    // ".invalid" is reserved never to resolve
-    EXPECT_FALSE(socket.Open("no-such-host.invalid", 80));
-    EXPECT_EQ(_VelmoUpload::SocketInvalidAddress, socket.GetSocketError());
-}
-
-TEST_F(SocketTest, OpenOfAClosedPortIsRefused) {
-    CActiveSocket socket;
-    ASSERT_TRUE(socket.Initialize());
-    EXPECT_FALSE(socket.Open("127.0.0.1", TestHttpServer::UnusedPort()));
-    EXPECT_EQ(_VelmoUpload::SocketConnectionRefused, socket.GetSocketError());
 }
 
 TEST_F(SocketTest, ConnectGivesUpAtTheConnectTimeout) {
@@ -136,20 +128,6 @@ TEST_F(SocketTest, ConnectGivesUpAtTheConnectTimeout) {
     EXPECT_LT(elapsed, seconds(10));
 }
 
-TEST_F(SocketTest, ReceiveReturnsTheDataThenZeroOnceThePeerHasClosed) {
-    TestHttpServer server([] {
-        Behaviour b = Behaviour::Reply("hello, socket");
-        b.bReadRequest = false;
-        return b;
-    }());
-    CActiveSocket socket;
-    ASSERT_TRUE(Connect(socket, server.Port()));
-    std::string strData;
-    EXPECT_EQ(0, ReceiveAll(socket, strData));
-    EXPECT_EQ("hello, socket", strData);
-    EXPECT_EQ(0, socket.Receive(kReceiveSize)) << "a closed peer keeps reading as closed";
-}
-
 TEST_F(SocketTest, TheReceiveBufferIsReusedAndDroppedWhereItMustBe) {
     // "one", pause, "two", then silence: two successful receives, then one that times out
     Behaviour b = Behaviour::Pieces({"one", "two"}, 100, TestHttpServer::End::KeepOpen);
@@ -174,29 +152,7 @@ TEST_F(SocketTest, TheReceiveBufferIsReusedAndDroppedWhereItMustBe) {
     ASSERT_TRUE(socket.Close());
     EXPECT_EQ(nullptr, socket.GetData());
     EXPECT_EQ(0, socket.Receive(kReceiveSize)) << "a closed socket receives nothing";
-}
-
-TEST_F(SocketTest, CloseTwiceClosesOnceOnly) {
-    CProxySocket socket;
-    ASSERT_TRUE(socket.Initialize());
-    EXPECT_TRUE(socket.IsSocketValid());
-    EXPECT_TRUE(socket.Close());
-    EXPECT_FALSE(socket.IsSocketValid());
-    EXPECT_FALSE(socket.Close());
-    EXPECT_FALSE(socket.Close());
-}
-
-TEST_F(SocketTest, SendOfNothingReturnsZeroAndSendsNothing) {
-    TestHttpServer server(Behaviour::Reply(""));
-    CActiveSocket socket;
-    ASSERT_TRUE(Connect(socket, server.Port()));
-    const uint8_t byte = 'x';
-    EXPECT_EQ(0, socket.Send(nullptr, 10));
-    EXPECT_EQ(0, socket.Send(&byte, 0));
-    socket.Close();
-    EXPECT_EQ(0, socket.Send(&byte, 1)) << "a closed socket sends nothing";
-    ASSERT_TRUE(server.WaitForRequests(1, seconds(10)));
-    EXPECT_EQ("", server.Requests()[0]);
+    EXPECT_FALSE(socket.Close()) << "a second close must not close someone else's descriptor";
 }
 
 TEST_F(SocketTest, SendCompletesABufferThatAStallingPeerTakesInParts) {
@@ -221,51 +177,39 @@ TEST_F(SocketTest, SendCompletesABufferThatAStallingPeerTakesInParts) {
 }
 
 // No SIGPIPE handler is installed here on purpose: a broken-pipe signal would end the test
-// process, which is exactly the failure these tests guard against.
-TEST_F(SocketTest, SendToAPeerThatClosedFailsWithoutSignal) {
-    TestHttpServer server(Behaviour::CloseWithoutReading());
-    CActiveSocket socket;
-    ASSERT_TRUE(Connect(socket, server.Port()));
-    std::string strData;
-    EXPECT_EQ(0, ReceiveAll(socket, strData)) << "the peer's close arrives as end of data";
-    EXPECT_EQ(-1, SendUntilFailure(socket));
+// process, which is exactly the failure this test guards against.
+TEST_F(SocketTest, SendToAPeerThatClosedOrResetFailsWithoutSignal) {
+    Behaviour reset = Behaviour::ResetAfter("partial");
+    reset.bReadRequest = false;
+    for (const Behaviour& behaviour : {Behaviour::CloseWithoutReading(), reset}) {
+        TestHttpServer server(behaviour);
+        CActiveSocket socket;
+        ASSERT_TRUE(Connect(socket, server.Port()));
+        std::string strData;
+        // a close arrives as the end of data; the part before a reset may or may not be read
+        int32_t nEnd = ReceiveAll(socket, strData);
+        if (behaviour.eEnd == TestHttpServer::End::CloseAtOnce) {
+            EXPECT_EQ(0, nEnd) << "the peer's close arrives as end of data";
+        }
+        EXPECT_EQ(-1, SendUntilFailure(socket));
+    }
 }
 
-TEST_F(SocketTest, SendToAPeerThatResetFailsWithoutSignal) {
-    Behaviour b = Behaviour::ResetAfter("partial");
-    b.bReadRequest = false;
-    TestHttpServer server(b);
-    CActiveSocket socket;
-    ASSERT_TRUE(Connect(socket, server.Port()));
-    std::string strData;
-    ReceiveAll(socket, strData);  // the part may or may not be read before the reset lands
-    EXPECT_EQ(-1, SendUntilFailure(socket));
-}
-
-TEST_F(SocketTest, SendToAPeerThatStopsReadingFailsAtTheIdleTimeout) {
-    // far more than the kernel buffers on both ends hold, so the send must stall
-    const std::string strBulk(64 * 1024 * 1024, 'z');
-    Behaviour b = Behaviour::Silent();
-    b.bReadRequest = false;
-    TestHttpServer server(b);
-    NetTimeouts::Set(0, 1000);
-    CActiveSocket socket;
-    ASSERT_TRUE(Connect(socket, server.Port()));
-    auto start = steady_clock::now();
-    EXPECT_EQ(-1, socket.Send(reinterpret_cast<const uint8_t*>(strBulk.data()), strBulk.size()));
-    EXPECT_LT(steady_clock::now() - start, seconds(10));
-}
-
-TEST_F(SocketTest, ReceiveFromASilentPeerFailsAtTheIdleTimeout) {
-    TestHttpServer server(Behaviour::Silent());
+TEST_F(SocketTest, SendAndReceiveFailAtTheIdleTimeoutOfASilentPeer) {
+    Behaviour silent = Behaviour::Silent();
+    silent.bReadRequest = false;
+    TestHttpServer server(silent);
     NetTimeouts::Set(0, 1000);
     CActiveSocket socket;
     ASSERT_TRUE(Connect(socket, server.Port()));
     auto start = steady_clock::now();
     EXPECT_EQ(-1, socket.Receive(kReceiveSize));
-    EXPECT_LT(steady_clock::now() - start, seconds(10));
     EXPECT_EQ(_VelmoUpload::SocketEwouldblock, socket.GetSocketError());
     EXPECT_EQ(nullptr, socket.GetData());
+    // far more than the kernel buffers on both ends hold, so the send must stall
+    const std::string strBulk(64 * 1024 * 1024, 'z');
+    EXPECT_EQ(-1, socket.Send(reinterpret_cast<const uint8_t*>(strBulk.data()), strBulk.size()));
+    EXPECT_LT(steady_clock::now() - start, seconds(15));
 }
 
 TEST_F(SocketTest, LookupsFromManyThreadsAtOnceAllSucceed) {

@@ -1,5 +1,5 @@
-// Tests of the INI store: the line syntax Load accepts, the exact bytes and console lines of
-// Save, the crash-safe replacement of the file, the section index, and concurrent use.
+// The INI store: the line syntax Load accepts, the exact bytes and console lines of Save, the
+// crash-safe replacement of the file, the section index against a model, and concurrent use.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <list>
 #include <map>
 #include <random>
@@ -42,24 +43,14 @@ std::string ValueOf(QvIniFile& ini, const std::string& strSection, const std::st
 
 std::vector<std::string> FolderEntries(const std::string& strFolder) {
     std::vector<std::string> entries;
-    DIR* pDir = opendir(strFolder.c_str());
-    if (!pDir)
-        return entries;
-    while (struct dirent* pEntry = readdir(pDir)) {
-        std::string strName = pEntry->d_name;
-        if (strName != "." && strName != "..")
-            entries.push_back(strName);
+    if (DIR* pDir = opendir(strFolder.c_str())) {
+        while (struct dirent* pEntry = readdir(pDir))
+            if (pEntry->d_name[0] != '.')
+                entries.push_back(pEntry->d_name);
+        closedir(pDir);
     }
-    closedir(pDir);
     std::sort(entries.begin(), entries.end());
     return entries;
-}
-
-mode_t ModeOf(const std::string& strPath) {
-    struct stat st;
-    if (stat(strPath.c_str(), &st) != 0)
-        return 0;
-    return st.st_mode & 07777;
 }
 
 class QvIniFileTest : public velmotest::TempHomeTest {
@@ -68,466 +59,226 @@ protected:
         TempHomeTest::SetUp();
         m_strPath = m_strWork + "/store.ini";
     }
-
-    // Loads the text into a fresh store at m_strPath.
-    void LoadText(QvIniFile& ini, const std::string& strText) {
-        WriteFile(m_strPath, strText);
-        ASSERT_TRUE(ini.Load(m_strPath));
-    }
-
     // Saves with the console lines captured, returning them.
-    std::string SaveCapturingStdout(QvIniFile& ini, const std::string& strPath, bool bExpect) {
+    std::string Save(QvIniFile& ini, const std::string& strPath, bool bExpect) {
         testing::internal::CaptureStdout();
-        bool bSaved = ini.Save(strPath);
-        std::string strOut = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(bExpect, bSaved);
-        return strOut;
+        EXPECT_EQ(bExpect, ini.Save(strPath));
+        return testing::internal::GetCapturedStdout();
     }
 
     std::string m_strPath;
 };
 
-// ---- Load: the line syntax ----
-
-TEST_F(QvIniFileTest, LoadTakesOnlyLinesEndedByLineFeed) {
-    QvIniFile ini;
-    LoadText(ini, "[s]\nk=v\n");
-    EXPECT_EQ(Names({"s"}), SectionsOf(ini));
-    EXPECT_EQ("v", ValueOf(ini, "s", "k"));
-
-    // The unterminated key line is dropped, but the content is still replaced.
-    QvIniFile cut;
-    cut.Update("old", "k", "1");
-    LoadText(cut, "[s]\nk=v");
-    EXPECT_EQ(Names({"s"}), SectionsOf(cut));
-    EXPECT_EQ("<missing>", ValueOf(cut, "s", "k"));
-    EXPECT_EQ("<missing>", ValueOf(cut, "old", "k"));
-}
-
-TEST_F(QvIniFileTest, KeysBeforeAnyHeaderAreReadableButNeverSaved) {
-    QvIniFile ini;
-    LoadText(ini, "k=v\n[s]\nx=1\n");
-    EXPECT_EQ("v", ValueOf(ini, "", "k"));
-    EXPECT_EQ(Names({"s"}), SectionsOf(ini));
-    SaveCapturingStdout(ini, "", true);
-    EXPECT_EQ("[s]\nx=1\n", ReadFile(m_strPath));
-}
-
-TEST_F(QvIniFileTest, RepeatedHeaderResetsKeysAndIsListedTwice) {
-    QvIniFile ini;
-    LoadText(ini, "[s]\nb=2\na=1\n[t]\n[s]\nc=3\n");
-    EXPECT_EQ(Names({"s", "t", "s"}), SectionsOf(ini));
-    EXPECT_EQ("<missing>", ValueOf(ini, "s", "a"));
-    EXPECT_EQ("<missing>", ValueOf(ini, "s", "b"));
-    EXPECT_EQ("3", ValueOf(ini, "s", "c"));
-    SaveCapturingStdout(ini, "", true);
-    EXPECT_EQ("[s]\nc=3\n[t]\n[s]\nc=3\n", ReadFile(m_strPath));
-}
-
-TEST_F(QvIniFileTest, LinesAreTrimmedOnceAndSplitAtTheFirstEquals) {
-    QvIniFile ini;
-    LoadText(ini,
-             "[ a ]\n"
-             "  key = value  \n"
-             "a=b=c\n"
-             "\t\n"
-             "\n"
-             "[abc\n"
-             "abc\n"
-             "# a comment\n"
-             "; note=kept\n"
-             "[abc]=1\n"
-             "=empty key\n"
-             "novalue=\n"
-             "[]\n"
-             "x=y\n"
-             "[q=r]\n");
-    EXPECT_EQ(Names({" a ", "", "q=r"}), SectionsOf(ini));
-    EXPECT_EQ(" value", ValueOf(ini, " a ", "key "));
-    EXPECT_EQ("b=c", ValueOf(ini, " a ", "a"));
-    EXPECT_EQ("kept", ValueOf(ini, " a ", "; note"));
-    EXPECT_EQ("1", ValueOf(ini, " a ", "[abc]"));
-    EXPECT_EQ("empty key", ValueOf(ini, " a ", ""));
-    EXPECT_EQ("", ValueOf(ini, " a ", "novalue"));
-    EXPECT_EQ("y", ValueOf(ini, "", "x"));
-    // Nothing else slipped in from the ignored lines.
-    SaveCapturingStdout(ini, "", true);
-    EXPECT_EQ(
-        "[ a ]\n"
-        "=empty key\n"
-        "; note=kept\n"
-        "[abc]=1\n"
-        "a=b=c\n"
-        "key = value\n"
-        "novalue=\n"
-        "[]\n"
-        "x=y\n"
-        "[q=r]\n",
-        ReadFile(m_strPath));
-}
-
-TEST_F(QvIniFileTest, CarriageReturnLineFeedReadsLikeLineFeed) {
-    const std::string strLf = "k=v\n[s]\nb=2\na=1\n\n[t]\nx= y\n";
-    std::string strCrLf;
-    for (char c : strLf) {
-        if (c == '\n')
-            strCrLf += '\r';
-        strCrLf += c;
+TEST_F(QvIniFileTest, LoadReadsTheLineSyntaxAndSaveWritesItBack) {
+    const struct {
+        const char* pText;
+        Names sections;
+        const char* pSaved;
+    } kCases[] = {
+        // an unterminated last line is dropped
+        {"[s]\nk=v", {"s"}, "[s]\n"},
+        // keys before any header are readable but never saved
+        {"k=v\n[s]\nx=1\n", {"s"}, "[s]\nx=1\n"},
+        // a repeated header resets the keys and is listed twice
+        {"[s]\nb=2\na=1\n[t]\n[s]\nc=3\n", {"s", "t", "s"}, "[s]\nc=3\n[t]\n[s]\nc=3\n"},
+        // lines are trimmed once and split at the first "="; comments are keys like any other
+        {"[ a ]\n  key = value  \na=b=c\n\t\n\n[abc\nabc\n# a comment\n; note=kept\n[abc]=1\n"
+         "=empty key\nnovalue=\n[]\nx=y\n[q=r]\n",
+         {" a ", "", "q=r"},
+         "[ a ]\n=empty key\n; note=kept\n[abc]=1\na=b=c\nkey = value\nnovalue=\n[]\nx=y\n[q=r]\n"},
+        // CR LF reads like LF
+        {"k=v\r\n[s]\r\nb=2\r\na=1\r\n\r\n[t]\r\nx= y\r\n",
+         {"s", "t"},
+         "[s]\na=1\nb=2\n[t]\nx= y\n"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pText);
+        QvIniFile ini;
+        ini.Update("old", "k", "1");  // Load replaces the content
+        WriteFile(m_strPath, c.pText);
+        ASSERT_TRUE(ini.Load(m_strPath));
+        EXPECT_EQ(c.sections, SectionsOf(ini));
+        EXPECT_EQ("<missing>", ValueOf(ini, "old", "k"));
+        Save(ini, "", true);
+        EXPECT_EQ(c.pSaved, ReadFile(m_strPath));
     }
-    QvIniFile lf;
-    QvIniFile crlf;
-    LoadText(lf, strLf);
-    SaveCapturingStdout(lf, "", true);
-    const std::string strLfSaved = ReadFile(m_strPath);
-    LoadText(crlf, strCrLf);
-    SaveCapturingStdout(crlf, "", true);
-    const std::string strCrLfSaved = ReadFile(m_strPath);
-    EXPECT_EQ(SectionsOf(lf), SectionsOf(crlf));
-    EXPECT_EQ(ValueOf(lf, "", "k"), ValueOf(crlf, "", "k"));
-    EXPECT_EQ(strLfSaved, strCrLfSaved);
-    EXPECT_EQ("[s]\na=1\nb=2\n[t]\nx= y\n", strCrLfSaved);
+    QvIniFile ini;
+    WriteFile(m_strPath, kCases[3].pText);
+    ASSERT_TRUE(ini.Load(m_strPath));
+    EXPECT_EQ(" value", ValueOf(ini, " a ", "key "));
+    EXPECT_EQ("y", ValueOf(ini, "", "x"));
 }
 
-TEST_F(QvIniFileTest, EmptyOrUnreadableFileKeepsTheContentInMemory) {
+TEST_F(QvIniFileTest, FailedOrEmptyLoadKeepsTheContentAndMovesThePath) {
     QvIniFile ini;
     ini.Update("s", "k", "v");
-
     WriteFile(m_strPath, "");
     EXPECT_TRUE(ini.Load(m_strPath));
-    EXPECT_EQ(Names({"s"}), SectionsOf(ini));
-    EXPECT_EQ("v", ValueOf(ini, "s", "k"));
-
-    EXPECT_FALSE(ini.Load(m_strWork + "/missing.ini"));
     EXPECT_FALSE(ini.Load(m_strWork));  // a folder reads as an error, not as an empty file
-    EXPECT_EQ(Names({"s"}), SectionsOf(ini));
+    EXPECT_FALSE(ini.Load(m_strWork + "/other.ini"));
     EXPECT_EQ("v", ValueOf(ini, "s", "k"));
+    Save(ini, "", true);
+    EXPECT_EQ("[s]\nk=v\n", ReadFile(m_strWork + "/other.ini"));
+    EXPECT_FALSE(QvIniFile().Load(""));
 
-    QvIniFile noPath;
-    EXPECT_FALSE(noPath.Load(""));
-}
-
-TEST_F(QvIniFileTest, PathGivenToLoadOrConstructorIsUsedByLaterCalls) {
-    WriteFile(m_strPath, "[s]\nk=v\n");
     QvIniFile byCtor(m_strPath);
     EXPECT_TRUE(SectionsOf(byCtor).empty());  // the constructor does not read
-    ASSERT_TRUE(byCtor.Load(""));
-    EXPECT_EQ("v", ValueOf(byCtor, "s", "k"));
-
-    QvIniFile byLoad;
-    ASSERT_TRUE(byLoad.Load(m_strPath));
-    byLoad.Update("s", "k", "w");
-    SaveCapturingStdout(byLoad, "", true);
-    EXPECT_EQ("[s]\nk=w\n", ReadFile(m_strPath));
-
-    // A failed Load still moves the path.
-    EXPECT_FALSE(byLoad.Load(m_strWork + "/other.ini"));
-    SaveCapturingStdout(byLoad, "", true);
-    EXPECT_EQ("[s]\nk=w\n", ReadFile(m_strWork + "/other.ini"));
 }
 
-// ---- in-memory operations ----
-
-TEST_F(QvIniFileTest, UpdateAppendsNewSectionsAndOverwritesValuesInPlace) {
-    QvIniFile ini;
-    LoadText(ini, "[b]\nk=1\n[a]\n");
-    ini.Update("new", "b", "2");
-    ini.Update("new", "a", "1");
-    ini.Update("new", "a", "changed");
-    ini.Update("a", "k", "x");  // an existing section keeps its place
-    EXPECT_EQ(Names({"b", "a", "new"}), SectionsOf(ini));
-    SaveCapturingStdout(ini, "", true);
-    EXPECT_EQ("[b]\nk=1\n[a]\nk=x\n[new]\na=changed\nb=2\n", ReadFile(m_strPath));
-}
-
-TEST_F(QvIniFileTest, GetValueLeavesTheOutputAloneWhenNothingMatches) {
-    QvIniFile ini;
-    ini.Update("s", "empty", "");
-    std::string strValue = "untouched";
-    EXPECT_FALSE(ini.GetValue("s", "other", strValue));
-    EXPECT_FALSE(ini.GetValue("S", "empty", strValue));  // names are compared exactly
-    EXPECT_EQ("untouched", strValue);
-    EXPECT_TRUE(ini.GetValue("s", "empty", strValue));
-    EXPECT_EQ("", strValue);
-}
-
-TEST_F(QvIniFileTest, RemoveKeyKeepsTheSectionEvenWhenEmpty) {
-    QvIniFile ini(m_strPath);
-    ini.Update("s", "k", "v");
-    ini.Update("t", "k", "v");
-    ini.RemoveKey("s", "k");
-    ini.RemoveKey("s", "k");
-    ini.RemoveKey("missing", "k");
-    EXPECT_EQ(Names({"s", "t"}), SectionsOf(ini));
-    SaveCapturingStdout(ini, "", true);
-    EXPECT_EQ("[s]\n[t]\nk=v\n", ReadFile(m_strPath));
-}
-
-TEST_F(QvIniFileTest, ClearKeepsThePath) {
-    QvIniFile ini(m_strPath);
-    ini.Update("s", "k", "v");
-    ini.Clear();
-    EXPECT_TRUE(SectionsOf(ini).empty());
-    EXPECT_EQ("<missing>", ValueOf(ini, "s", "k"));
-    ini.Update("t", "k", "v");
-    SaveCapturingStdout(ini, "", true);
-    EXPECT_EQ("[t]\nk=v\n", ReadFile(m_strPath));
-}
-
-// ---- Save: bytes and console lines ----
-
-TEST_F(QvIniFileTest, SaveWritesSectionsInListOrderAndKeysInByteOrder) {
+TEST_F(QvIniFileTest, SaveWritesSectionsInListOrderKeysInByteOrderAndACountLine) {
     QvIniFile ini;
     ini.Update("/home/u/b.bin", "target", "U_1_0");
     ini.Update("/home/u/b.bin", "Filesize", "10");
     ini.Update("/home/u/b.bin", "filehash", "ABC");
     ini.Update("/home/u/a.bin", "z", "");
     ini.Update("/home/u/a.bin", "_", "x y");
-    std::string strOut = SaveCapturingStdout(ini, m_strPath, true);
+    ini.Update("/home/u/a.bin", "z", "2");
+    EXPECT_EQ("[/home/u/b.bin]\n[/home/u/a.bin]\nsave : 2\n", Save(ini, m_strPath, true));
     EXPECT_EQ(
-        "[/home/u/b.bin]\n"
-        "Filesize=10\n"
-        "filehash=ABC\n"
-        "target=U_1_0\n"
-        "[/home/u/a.bin]\n"
-        "_=x y\n"
-        "z=\n",
+        "[/home/u/b.bin]\nFilesize=10\nfilehash=ABC\ntarget=U_1_0\n"
+        "[/home/u/a.bin]\n_=x y\nz=2\n",
         ReadFile(m_strPath));
-    EXPECT_EQ("[/home/u/b.bin]\n[/home/u/a.bin]\nsave : 2\n", strOut);
-}
+    std::string strValue = "untouched";
+    EXPECT_FALSE(ini.GetValue("/home/u/B.bin", "target", strValue));  // names match exactly
+    EXPECT_EQ("untouched", strValue);
 
-TEST_F(QvIniFileTest, SaveOfAnEmptyStoreWritesAnEmptyFile) {
-    QvIniFile ini;
-    WriteFile(m_strPath, "[old]\nk=v\n");
-    EXPECT_EQ("save : 0\n", SaveCapturingStdout(ini, m_strPath, true));
+    ini.Clear();
+    EXPECT_EQ("save : 0\n", Save(ini, "", true));
     EXPECT_EQ("", ReadFile(m_strPath));
 }
-
-TEST_F(QvIniFileTest, SaveWithoutAPathWritesNothing) {
-    QvIniFile ini;
-    ini.Update("s", "k", "v");
-    EXPECT_EQ("", SaveCapturingStdout(ini, "", false));
-    EXPECT_TRUE(FolderEntries(m_strWork).empty());
-}
-
-TEST_F(QvIniFileTest, SaveIntoAMissingFolderFailsWithoutTheCountLine) {
-    QvIniFile ini;
-    ini.Update("s", "k", "v");
-    std::string strOut = SaveCapturingStdout(ini, m_strWork + "/no/such/store.ini", false);
-    EXPECT_EQ("[s]\n", strOut);
-    EXPECT_TRUE(FolderEntries(m_strWork).empty());
-    // The content survives for a later attempt.
-    EXPECT_EQ("v", ValueOf(ini, "s", "k"));
-}
-
-// ---- Save: crash-safe replacement ----
 
 TEST_F(QvIniFileTest, SavedFileIsOwnerOnlyWhateverTheOldModeOrUmask) {
     QvIniFile ini;
     ini.Update("s", "k", "v");
-
     WriteFile(m_strPath, "old\n");
     ASSERT_EQ(0, chmod(m_strPath.c_str(), 0644));
-    SaveCapturingStdout(ini, m_strPath, true);
-    EXPECT_EQ(0600u, ModeOf(m_strPath));
-
-    // A strict umask must not leave a file the next save cannot be read back from.
-    std::string strNew = m_strWork + "/new.ini";
     mode_t oldMask = umask(0277);
-    SaveCapturingStdout(ini, strNew, true);
+    Save(ini, m_strPath, true);
+    Save(ini, m_strWork + "/new.ini", true);
     umask(oldMask);
-    EXPECT_EQ(0600u, ModeOf(strNew));
-    EXPECT_EQ("[s]\nk=v\n", ReadFile(strNew));
-    EXPECT_EQ((std::vector<std::string>{"new.ini", "store.ini"}), FolderEntries(m_strWork));
+    for (const std::string& strPath : {m_strPath, m_strWork + "/new.ini"}) {
+        struct stat st;
+        ASSERT_EQ(0, stat(strPath.c_str(), &st));
+        EXPECT_EQ(0600u, st.st_mode & 07777) << strPath;
+        EXPECT_EQ("[s]\nk=v\n", ReadFile(strPath));
+    }
 }
 
-TEST_F(QvIniFileTest, FailedRenameLeavesTargetAndNoTemporaryFile) {
-    // A folder in the target's place makes the final rename fail, even for root.
-    ASSERT_EQ(0, mkdir(m_strPath.c_str(), 0700));
-    QvIniFile ini;
-    ini.Update("s", "k", "v");
-    SaveCapturingStdout(ini, m_strPath, false);
-    EXPECT_EQ(std::vector<std::string>{"store.ini"}, FolderEntries(m_strWork));
-    EXPECT_TRUE(FolderEntries(m_strPath).empty());
-}
-
-TEST_F(QvIniFileTest, FailedWriteLeavesTheOldFileWhole) {
-    const std::string strOld = "[keep]\nk=v\n";
-    WriteFile(m_strPath, strOld);
-    QvIniFile ini;
-    ini.Update("s", "k", std::string(4096, 'x'));
-
-    // A file-size limit makes the write fail part-way, as a full disk would.
+// Every failed save leaves the old file whole, no temporary file behind, and the content in
+// memory for a later attempt.
+TEST_F(QvIniFileTest, FailedSaveLeavesTheOldFileWhole) {
     struct rlimit oldLimit;
     ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &oldLimit));
-    struct rlimit smallLimit = oldLimit;
-    smallLimit.rlim_cur = 512;
-    sighandler_t oldHandler = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &smallLimit));
-    testing::internal::CaptureStdout();
-    bool bSaved = ini.Save(m_strPath);
-    testing::internal::GetCapturedStdout();
-    setrlimit(RLIMIT_FSIZE, &oldLimit);
-    signal(SIGXFSZ, oldHandler);
-
-    EXPECT_FALSE(bSaved);
-    EXPECT_EQ(strOld, ReadFile(m_strPath));
-    EXPECT_EQ(std::vector<std::string>{"store.ini"}, FolderEntries(m_strWork));
-}
-
-TEST_F(QvIniFileTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldFile) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
-    WriteFile(m_strPath, "[keep]\n");
-    ASSERT_EQ(0, chmod(m_strWork.c_str(), 0500));
-    QvIniFile ini;
-    ini.Update("s", "k", "v");
-    testing::internal::CaptureStdout();
-    bool bSaved = ini.Save(m_strPath);
-    testing::internal::GetCapturedStdout();
-    chmod(m_strWork.c_str(), 0700);
-    EXPECT_FALSE(bSaved);
-    EXPECT_EQ("[keep]\n", ReadFile(m_strPath));
-    EXPECT_EQ(std::vector<std::string>{"store.ini"}, FolderEntries(m_strWork));
-}
-
-// ---- the index behind RemoveSection ----
-
-TEST_F(QvIniFileTest, RemoveSectionTakesTheFirstOccurrenceOfARepeatedName) {
-    QvIniFile ini;
-    LoadText(ini, "[s]\nc=3\n[t]\nk=1\n[s]\nc=4\n");
-    ini.RemoveSection("s");
-    EXPECT_EQ(Names({"t", "s"}), SectionsOf(ini));
-    // The keys went with the first entry; the later entry has nothing left to write.
-    EXPECT_EQ("<missing>", ValueOf(ini, "s", "c"));
-    EXPECT_EQ("[t]\nsave : 2\n", SaveCapturingStdout(ini, "", true));
-    EXPECT_EQ("[t]\nk=1\n", ReadFile(m_strPath));
-
-    // The section is gone from the content, so Update lists the name again at the end.
-    ini.Update("s", "k", "v");
-    EXPECT_EQ(Names({"t", "s", "s"}), SectionsOf(ini));
-    ini.RemoveSection("s");
-    EXPECT_EQ(Names({"t", "s"}), SectionsOf(ini));
-    ini.RemoveSection("s");
-    ini.RemoveSection("s");
-    ini.RemoveSection("never");
-    EXPECT_EQ(Names({"t"}), SectionsOf(ini));
-}
-
-TEST_F(QvIniFileTest, RepeatedHeaderRemovedTwiceLeavesAnEmptyList) {
-    QvIniFile ini;
-    LoadText(ini, "[s]\n[s]\n");
-    ini.RemoveSection("s");
-    ini.RemoveSection("s");
-    EXPECT_TRUE(SectionsOf(ini).empty());
-    ini.Update("s", "k", "v");
-    EXPECT_EQ(Names({"s"}), SectionsOf(ini));
-}
-
-TEST_F(QvIniFileTest, LoadAndClearForgetTheOldNames) {
-    QvIniFile ini;
-    ini.Update("old", "k", "v");
-    LoadText(ini, "[s]\n");
-    ini.RemoveSection("old");
-    EXPECT_EQ(Names({"s"}), SectionsOf(ini));
-
-    ini.Clear();
-    ini.RemoveSection("s");
-    ini.Update("s", "k", "v");
-    ini.Update("old", "k", "v");
-    EXPECT_EQ(Names({"s", "old"}), SectionsOf(ini));
-    ini.RemoveSection("s");
-    EXPECT_EQ(Names({"old"}), SectionsOf(ini));
+    const struct {
+        const char* pWhat;
+        std::string strPath;
+        std::function<void()> fnBefore, fnAfter;
+    } kCases[] = {
+        {"no path", "", [] {}, [] {}},
+        {"missing folder", m_strWork + "/no/such.ini", [] {}, [] {}},
+        // a folder in the target's place makes the final rename fail, even for root
+        {"folder in the way", m_strWork + "/dir.ini",
+         [&] { ASSERT_EQ(0, mkdir((m_strWork + "/dir.ini").c_str(), 0700)); }, [] {}},
+        // a file-size limit makes the write fail part-way, as a full disk would
+        {"disk full", m_strPath,
+         [&] {
+             struct rlimit small = oldLimit;
+             small.rlim_cur = 512;
+             signal(SIGXFSZ, SIG_IGN);
+             setrlimit(RLIMIT_FSIZE, &small);
+         },
+         [&] {
+             setrlimit(RLIMIT_FSIZE, &oldLimit);
+             signal(SIGXFSZ, SIG_DFL);
+         }},
+        {"read-only folder", m_strPath, [&] { chmod(m_strWork.c_str(), 0500); },
+         [&] { chmod(m_strWork.c_str(), 0700); }},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pWhat);
+        if (std::string(c.pWhat) == "read-only folder" && geteuid() == 0)
+            continue;  // root writes into read-only folders
+        WriteFile(m_strPath, "[keep]\nk=v\n");
+        QvIniFile ini;
+        ini.Update("s", "k", std::string(4096, 'x'));
+        c.fnBefore();
+        const std::vector<std::string> before = FolderEntries(m_strWork);
+        testing::internal::CaptureStdout();
+        const bool bSaved = ini.Save(c.strPath);
+        const std::string strOut = testing::internal::GetCapturedStdout();
+        c.fnAfter();
+        EXPECT_FALSE(bSaved);
+        if (c.strPath.find("/no/") != std::string::npos) {
+            EXPECT_EQ("[s]\n", strOut) << "no count line without a file to write";
+        }
+        EXPECT_EQ("[keep]\nk=v\n", ReadFile(m_strPath));
+        EXPECT_EQ(before, FolderEntries(m_strWork));
+        EXPECT_EQ(std::string(4096, 'x'), ValueOf(ini, "s", "k"));
+    }
 }
 
 // A plain list-and-map model with a linear search, checked against the store after every step
 // of a long random run that includes saving and reloading files with repeated headers.
 TEST_F(QvIniFileTest, IndexAgreesWithALinearModelOverRandomOperations) {
-    struct Model {
-        Names list;
-        std::map<std::string, std::map<std::string, std::string>> content;
-    } model;
+    Names list;
+    std::map<std::string, std::map<std::string, std::string>> content;
     QvIniFile ini(m_strPath);
     std::mt19937 rng(12345);
     const char* names[] = {"a", "b", "c", "d", ""};
 
-    testing::internal::CaptureStdout();
     for (int step = 0; step < 4000; ++step) {
         std::string strName = names[rng() % 5];
-        std::string strKey = std::string(1, static_cast<char>('k' + rng() % 3));
+        std::string strKey(1, static_cast<char>('k' + rng() % 3));
         std::string strValue = std::to_string(step);
-        switch (rng() % 10) {
-            case 0:
-            case 1:
-            case 2:
-            case 3:
-                if (!model.content.count(strName))
-                    model.list.push_back(strName);
-                model.content[strName][strKey] = strValue;
-                ini.Update(strName, strKey, strValue);
-                break;
-            case 4:
-            case 5:
-            case 6: {
-                Names::iterator it = std::find(model.list.begin(), model.list.end(), strName);
-                if (it != model.list.end()) {
-                    model.list.erase(it);
-                    model.content.erase(strName);
-                }
-                ini.RemoveSection(strName);
-                break;
+        const unsigned nOp = rng() % 10;
+        if (nOp < 4) {
+            if (!content.count(strName))
+                list.push_back(strName);
+            content[strName][strKey] = strValue;
+            ini.Update(strName, strKey, strValue);
+        } else if (nOp < 7) {
+            Names::iterator it = std::find(list.begin(), list.end(), strName);
+            if (it != list.end()) {
+                list.erase(it);
+                content.erase(strName);
             }
-            case 7:
-                if (model.content.count(strName))
-                    model.content[strName].erase(strKey);
-                ini.RemoveKey(strName, strKey);
-                break;
-            case 8: {
-                // Duplicated headers come back from disk; the model re-reads what was written.
-                std::string strText;
-                Names listed;
-                for (const std::string& strSection : model.list) {
-                    if (!model.content.count(strSection))
-                        continue;
-                    strText += "[" + strSection + "]\n";
-                    for (const auto& kv : model.content[strSection])
-                        strText += kv.first + "=" + kv.second + "\n";
-                    listed.push_back(strSection);
-                }
-                strText += "[" + strName + "]\n";
-                listed.push_back(strName);
-                model.content[strName].clear();
-                model.list = listed;
-                for (auto it = model.content.begin(); it != model.content.end();) {
-                    if (std::find(listed.begin(), listed.end(), it->first) == listed.end())
-                        it = model.content.erase(it);
-                    else
-                        ++it;
-                }
-                WriteFile(m_strPath, strText);
-                ASSERT_TRUE(ini.Load(""));
-                break;
+            ini.RemoveSection(strName);
+        } else if (nOp == 7) {
+            if (content.count(strName))
+                content[strName].erase(strKey);
+            ini.RemoveKey(strName, strKey);
+        } else if (nOp == 8) {
+            // a duplicated header comes back from disk: the model re-reads what was written
+            std::string strText;
+            Names listed;
+            for (const std::string& strSection : list) {
+                strText += "[" + strSection + "]\n";
+                for (const auto& kv : content[strSection])
+                    strText += kv.first + "=" + kv.second + "\n";
+                listed.push_back(strSection);
             }
-            default:
-                ini.Clear();
-                model.list.clear();
-                model.content.clear();
-                break;
+            strText += "[" + strName + "]\n";
+            listed.push_back(strName);
+            content[strName].clear();
+            list = listed;
+            WriteFile(m_strPath, strText);
+            ASSERT_TRUE(ini.Load(""));
+        } else {
+            ini.Clear();
+            list.clear();
+            content.clear();
         }
-        ASSERT_EQ(model.list, SectionsOf(ini)) << "step " << step;
+        ASSERT_EQ(list, SectionsOf(ini)) << "step " << step;
         for (const char* pName : names) {
             for (const char* pKey : {"k", "l", "m"}) {
-                std::string strExpected = "<missing>";
-                auto itSection = model.content.find(pName);
-                if (itSection != model.content.end() && itSection->second.count(pKey))
-                    strExpected = itSection->second[pKey];
+                auto it = content.find(pName);
+                std::string strExpected =
+                    it != content.end() && it->second.count(pKey) ? it->second[pKey] : "<missing>";
                 ASSERT_EQ(strExpected, ValueOf(ini, pName, pKey)) << "step " << step;
             }
         }
     }
-    testing::internal::GetCapturedStdout();
 }
-
-// ---- concurrent use ----
 
 TEST_F(QvIniFileTest, ConcurrentUpdatesReadsAndSavesStayConsistent) {
     const int kWriters = 4;
@@ -563,7 +314,7 @@ TEST_F(QvIniFileTest, ConcurrentUpdatesReadsAndSavesStayConsistent) {
             --nSaversLeft;
         });
     }
-    // Whatever moment the file is read, it is one whole snapshot, never a truncated one.
+    // whatever moment the file is read, it is one whole snapshot, never a truncated one
     threads.emplace_back([&] {
         while (nSaversLeft > 0) {
             std::string strText = ReadFile(m_strPath);

@@ -1,5 +1,5 @@
-// Dispatch: each verification refuses with its status code, rapid upload and the 300 path,
-// remote folders created once and found again, cancel.
+// Dispatch: each verification refuses with its status code, the quota, rapid upload and the
+// 300 path, remote folders created once and found again, cancel and resume.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,24 +11,6 @@ namespace standintest {
 namespace {
 
 class StandinDispatchTest : public LoggedInTest {};
-
-TEST_F(StandinDispatchTest, NewUploadAnswersTypedFieldsAndCheckStartsAtZero) {
-    Content content = Make(5000, 1);
-    Reply reply = Client().Dispatch(AskFor(content));
-    ASSERT_EQ(0, reply.StatusCode()) << reply.strBody;
-    const Json::Value& j = reply.json;
-    EXPECT_EQ(1, j["status"].asInt());
-    for (const char* pText : {"statusmsg", "uploadkey", "uploadurl", "target", "pickcode"})
-        EXPECT_TRUE(j[pText].isString()) << pText;
-    for (const char* pNumber : {"status", "statuscode", "uploadtime"})
-        EXPECT_TRUE(j[pNumber].isNumeric()) << pNumber;
-    EXPECT_EQ(StandinUrl(), j["uploadurl"].asString());
-    EXPECT_FALSE(j["pickcode"].asString().empty());
-    Reply check = Client().Check(ServiceClient::TicketOf(reply, AskFor(content)));
-    EXPECT_EQ(0, check.StatusCode()) << check.strBody;
-    EXPECT_TRUE(check.json["offset"].isNumeric());
-    EXPECT_EQ(0, check.json["offset"].asInt64());
-}
 
 TEST_F(StandinDispatchTest, RefusesWithTheStatusCodeOfEachFault) {
     Content content = Make(5000, 2);
@@ -107,73 +89,61 @@ TEST_F(StandinDispatchTest, HeldContentIsARapidUploadAndQuickDigestAloneAsksForS
         EXPECT_NE(std::string::npos, strPage.find(pName)) << pName;
 }
 
-TEST_F(StandinDispatchTest, FolderPathIsCreatedOnceAndFoundAgain) {
-    Content content = Make(3000, 5);
-    FileAsk ask = AskFor(content, "a.txt");
-    ask.strPath = "pics/2012";
-    Reply first = Client().Dispatch(ask);
-    ASSERT_EQ(0, first.StatusCode()) << first.strBody;
-    std::string strTarget = first.json["target"].asString();
-    // one "/"-separated part per level below the account's target; the last names 2012
-    EXPECT_EQ(0u, strTarget.find(Client().m_strTarget + "/"));
-    EXPECT_EQ(2, std::count(strTarget.begin(), strTarget.end(), '/'));
-
-    ask.strFileName = "b.txt";
-    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
-    RestartStandin();
-    Relogin();
-    ask.strFileName = "c.txt";
-    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
-    // the directory's own target takes files straight in
-    ask.strTarget = strTarget.substr(strTarget.rfind('/') + 1);
-    ask.strPath = "";
-    ask.strFileName = "d.txt";
-    EXPECT_EQ(ask.strTarget, Client().Dispatch(ask).json["target"].asString());
-}
-
-TEST_F(StandinDispatchTest, TwoDispatchesNamingTheSameNewDirectoryAtOnceCreateItOnce) {
+// Dispatches naming the same new directory at once create it once; after a restart the same
+// path finds the same folder.
+TEST_F(StandinDispatchTest, FolderPathIsCreatedOnceEvenByRacingDispatchesAndFoundAgain) {
+    std::string strTargets[5][8];
     for (int nRound = 0; nRound < 5; ++nRound) {
-        std::string strTargets[8];
         std::vector<std::thread> vThreads;
         for (int i = 0; i < 8; ++i) {
-            vThreads.emplace_back([&, i] {
+            vThreads.emplace_back([&, nRound, i] {
                 Content content = Make(1000 + static_cast<size_t>(i), 100 + nRound * 10 + i);
                 FileAsk ask = AskFor(content, "f" + std::to_string(i));
                 ask.strPath = "race" + std::to_string(nRound) + "/inner";
                 ServiceClient client = Client();
-                strTargets[i] = client.Dispatch(ask).json["target"].asString();
+                strTargets[nRound][i] = client.Dispatch(ask).json["target"].asString();
             });
         }
         for (std::thread& t : vThreads)
             t.join();
-        for (int i = 0; i < 8; ++i) {
-            EXPECT_FALSE(strTargets[i].empty());
-            EXPECT_EQ(strTargets[0], strTargets[i]);
-        }
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(strTargets[nRound][0], strTargets[nRound][i]);
     }
+    // one "/"-separated part per level below the account's target
+    const std::string strTarget = strTargets[0][0];
+    EXPECT_EQ(0u, strTarget.find(Client().m_strTarget + "/"));
+    EXPECT_EQ(2, std::count(strTarget.begin(), strTarget.end(), '/'));
     std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
     for (int nRound = 0; nRound < 5; ++nRound) {
-        std::string strRow = "/race" + std::to_string(nRound) + "/inner/</td>";
-        size_t nFirst = strPage.find(strRow);
-        EXPECT_NE(std::string::npos, nFirst);
+        const std::string strRow = "/race" + std::to_string(nRound) + "/inner/</td>";
+        const size_t nFirst = strPage.find(strRow);
+        EXPECT_NE(std::string::npos, nFirst) << strRow;
         EXPECT_EQ(std::string::npos, strPage.find(strRow, nFirst + 1)) << strRow;
     }
+
+    RestartStandin();
+    Relogin();
+    FileAsk ask = AskFor(Make(3000, 5), "after.txt");
+    ask.strPath = "race0/inner";
+    EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
+    // the directory's own target takes files straight in
+    ask.strTarget = strTarget.substr(strTarget.rfind('/') + 1);
+    ask.strPath = "";
+    ask.strFileName = "direct.txt";
+    EXPECT_EQ(ask.strTarget, Client().Dispatch(ask).json["target"].asString());
 }
 
 TEST_F(StandinDispatchTest, ValuesArriveRawOrPercentEncoded) {
     Content content = Make(2000, 6);
-    const std::string strName = "x y&z=w+1%.txt";
-    FileAsk ask = AskFor(content, strName);
+    FileAsk ask = AskFor(content, "x y&z=w+1%.txt");
     ask.strPath = "dir one/sub&dir";
     Reply raw = Client().Dispatch(ask, false);
     Reply encoded = Client().Dispatch(ask, true);
-    ASSERT_EQ(0, raw.StatusCode()) << raw.strBody;
     ASSERT_EQ(0, encoded.StatusCode()) << encoded.strBody;
     EXPECT_EQ(raw.json["target"], encoded.json["target"]);
-    Ticket ticket = ServiceClient::TicketOf(encoded, ask);
-    ASSERT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
-    std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
-    EXPECT_NE(std::string::npos, strPage.find("/dir one/sub&amp;dir/x y&amp;z=w+1%.txt"));
+    ASSERT_EQ(0, Client().UploadAll(ServiceClient::TicketOf(encoded, ask), content).StatusCode());
+    EXPECT_NE(std::string::npos, Exchange(StandinPort(), GetRequest("/"))
+                                     .strBody.find("/dir one/sub&amp;dir/x y&amp;z=w+1%.txt"));
 }
 
 TEST_F(StandinDispatchTest, CancelDropsTheUploadAndResumeKeepsThePickCode) {

@@ -17,24 +17,19 @@ protected:
     }
 };
 
-TEST_F(StandinFaultTest, StatusFaultAnswersTheGivenCodeOnceForTheMatchingKind) {
-    Content content = Make(1000, 31);
+TEST_F(StandinFaultTest, StatusAndDropHappenOnceToTheMatchingKindOnly) {
+    Content content = Make(1048576 + 10, 31);
     Ticket ticket = Start(content, "a");
     Fault("action=status&on=dispatch&statuscode=501&statusmsg=busy%20now");
+    Fault("action=drop&on=piece");
     EXPECT_EQ(0, Client().Check(ticket).StatusCode());  // another kind of request
     Reply faulted = Client().Dispatch(AskFor(content, "b"));
     EXPECT_EQ(501, faulted.StatusCode());
     EXPECT_EQ("busy now", faulted.json["statusmsg"].asString());
     EXPECT_EQ(0, Client().Dispatch(AskFor(content, "c")).StatusCode());
-}
-
-TEST_F(StandinFaultTest, DroppedPieceLeavesTheUploadWhereItWas) {
-    Content content = Make(1048576 + 10, 32);
-    Ticket ticket = Start(content);
-    Fault("action=drop&on=piece");
     Reply dropped = Client().Piece(ticket, content, 0);
     EXPECT_FALSE(dropped.bComplete && dropped.nHttpStatus == 200 && dropped.bJson);
-    EXPECT_EQ(0, Client().Check(ticket).json["offset"].asInt64());
+    EXPECT_EQ(0, Client().Check(ticket).json["offset"].asInt64()) << "the drop kept nothing";
     EXPECT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
 }
 

@@ -23,6 +23,12 @@ namespace standintest {
 
 namespace {
 
+// The path (and query) of an http:// URL.
+std::string PathOf(const std::string& strUrl) {
+    size_t nSlash = strUrl.find('/', strUrl.find("://") + 3);
+    return nSlash == std::string::npos ? "/" : strUrl.substr(nSlash);
+}
+
 std::string Sha1(const std::string& s) {
     std::string strHash;
     if (s.empty())
@@ -137,9 +143,8 @@ Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs) {
     return ReadReply(fd, nTimeoutMs);
 }
 
-std::string GetRequest(const std::string& strPath, const std::string& strExtraHeaders) {
-    return "GET " + strPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Velmoupload\r\n" +
-           strExtraHeaders + "\r\n";
+std::string GetRequest(const std::string& strPath) {
+    return "GET " + strPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Velmoupload\r\n\r\n";
 }
 
 std::string PostRequest(const std::string& strPath, const std::string& strBody,
@@ -147,12 +152,6 @@ std::string PostRequest(const std::string& strPath, const std::string& strBody,
     return "POST " + strPath +
            " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(strBody.size()) +
            "\r\nUser-Agent: Velmoupload\r\nContent-Type: " + strContentType + "\r\n\r\n" + strBody;
-}
-
-std::string PathOf(const std::string& strUrl) {
-    size_t nHostStart = strUrl.find("://");
-    size_t nSlash = strUrl.find('/', nHostStart == std::string::npos ? 0 : nHostStart + 3);
-    return nSlash == std::string::npos ? "/" : strUrl.substr(nSlash);
 }
 
 Content MakeContent(const std::string& strScratchDir, size_t nSize, unsigned nSeed) {
@@ -179,18 +178,12 @@ FileAsk AskFor(const Content& content, const std::string& strFileName) {
 }
 
 Reply ServiceClient::Login(const std::string& strAccount, const std::string& strPassword,
-                           long long nTimeShift, bool bEncodeAccount) {
-    return LoginSigned(strAccount, Sha1(strPassword), nTimeShift, bEncodeAccount);
-}
-
-Reply ServiceClient::LoginSigned(const std::string& strAccount, const std::string& strPasswordHash,
-                                 long long nTimeShift, bool bEncodeAccount) {
+                           long long nTimeShift) {
     std::string strTime = std::to_string(static_cast<long long>(time(nullptr)) + nTimeShift);
     std::string strSign =
-        Utils::GetMD5(strAccount + Lower(strPasswordHash) + strTime + _VelmoUpload::kLoginSalt);
-    std::string strBody =
-        "account=" + (bEncodeAccount ? _VelmoUpload::UrlEncode(strAccount) : strAccount) +
-        "&_time=" + strTime + "&version=" + _VelmoUpload::kPluginVersion + "&sign=" + strSign;
+        Utils::GetMD5(strAccount + Lower(Sha1(strPassword)) + strTime + _VelmoUpload::kLoginSalt);
+    std::string strBody = "account=" + strAccount + "&_time=" + strTime +
+                          "&version=" + _VelmoUpload::kPluginVersion + "&sign=" + strSign;
     Reply reply = Exchange(m_nPort, PostRequest("/app/clogin", strBody));
     if (reply.bJson && reply.json.get("state", false).asBool()) {
         m_strUserId = reply.json["user_id"].asString();

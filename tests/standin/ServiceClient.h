@@ -30,11 +30,9 @@ bool SendAll(int fd, const std::string& strData);
 Reply ReadReply(int fd, int nTimeoutMs = 10000);
 // Sends the request bytes and reads until the server closes (or nTimeoutMs passes).
 Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs = 10000);
-std::string GetRequest(const std::string& strPath, const std::string& strExtraHeaders = "");
+std::string GetRequest(const std::string& strPath);
 std::string PostRequest(const std::string& strPath, const std::string& strBody,
                         const std::string& strContentType = "application/x-www-form-urlencoded");
-// The path (and query) of an http:// URL.
-std::string PathOf(const std::string& strUrl);
 
 // Content the tests upload, with the digests the client would send for it.
 struct Content {
@@ -75,12 +73,10 @@ class ServiceClient {
 public:
     explicit ServiceClient(uint16_t nPort) : m_nPort(nPort) {}
 
-    // Signs with the password's SHA-1 (or with strPasswordHash as given); nTimeShift moves the
-    // signed time. On success the session fields are filled.
+    // Signs with the password's SHA-1; nTimeShift moves the signed time. On success the session
+    // fields are filled.
     Reply Login(const std::string& strAccount, const std::string& strPassword,
-                long long nTimeShift = 0, bool bEncodeAccount = false);
-    Reply LoginSigned(const std::string& strAccount, const std::string& strPasswordHash,
-                      long long nTimeShift, bool bEncodeAccount);
+                long long nTimeShift = 0);
 
     // Dispatch to the upload URL (resume URL when the ask has a pick code, cancel URL when
     // bCancel); bEncode percent-encodes the form values as the engine does. strSig: a spoiled

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "WaitFor.h"
+
 namespace velmotest {
 
 namespace {
@@ -138,17 +140,7 @@ std::vector<std::string> TestHttpServer::Requests() const {
 }
 
 bool TestHttpServer::WaitForRequests(size_t nCount, std::chrono::milliseconds timeout) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_vRequests.size() >= nCount)
-                return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return waitFor([&] { return Requests().size() >= nCount; }, timeout);
 }
 
 int TestHttpServer::Connections() const {

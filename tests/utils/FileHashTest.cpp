@@ -101,22 +101,8 @@ protected:
 };
 
 TEST_P(FileHashSizeTest, WholeFileAndSmallMDVelmoMatchSha1sum) {
-    const size_t kSizes[] = {0,
-                             1,
-                             55,
-                             56,
-                             63,
-                             64,
-                             65,
-                             8191,
-                             8192,
-                             8193,
-                             25600,
-                             25601,
-                             1 << 20,
-                             (1 << 20) - 1,
-                             (1 << 20) + 1};
-    for (size_t nSize : kSizes) {
+    for (size_t nSize : {0, 1, 55, 56, 63, 64, 65, 8191, 8192, 8193, 25600, 25601, (1 << 20) - 1,
+                         1 << 20, (1 << 20) + 1}) {
         SCOPED_TRACE(nSize);
         const std::string strPath =
             MakeFile("f" + std::to_string(nSize), RandomBytes(nSize, nSize + 1));
@@ -170,97 +156,65 @@ INSTANTIATE_TEST_SUITE_P(Paths, FileHashSizeTest, ::testing::Values(false, true)
                              return info.param ? "ShaNi" : "Portable";
                          });
 
-TEST_F(FileHashTest, ProgressSeesEveryStepThenTheSize) {
-    const std::string strPath = MakeFile("p.bin", RandomBytes(20000, 1));
-    std::string strHash;
-    int nError = 0;
-    ASSERT_TRUE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
-    EXPECT_EQ((std::vector<long long>{8192, 16384, 20000}), g_totals);
-
-    // A file that spans several large reads still reports every 8 KiB step, in order.
-    g_totals.clear();
+TEST_F(FileHashTest, ProgressSeesEveryStepThenTheSizeAndCanCancel) {
+    // a file that spans several large reads still reports every 8 KiB step, in order
     const size_t nLarge = 3 * 1024 * 1024 + 100;
     const std::string strLarge = MakeFile("large.bin", RandomBytes(nLarge, 2));
+    std::string strHash;
+    int nError = 0;
     ASSERT_TRUE(Utils::GetFileHash(strLarge, strHash, nError, RecordProgress));
     EXPECT_EQ(Sha1sum(strLarge), strHash);
     ASSERT_EQ((nLarge + 8191) / 8192, g_totals.size());
     for (size_t i = 0; i + 1 < g_totals.size(); ++i)
         ASSERT_EQ(8192 * static_cast<long long>(i + 1), g_totals[i]);
     EXPECT_EQ(static_cast<long long>(nLarge), g_totals.back());
-}
 
-TEST_F(FileHashTest, CancelStopsWith1001AndLeavesTheOutputAlone) {
-    for (size_t nSize : {100000u, 4u * 1024 * 1024}) {
-        SCOPED_TRACE(nSize);
-        g_totals.clear();
-        g_nCallsBeforeCancel = 1;
-        const std::string strPath = MakeFile("c.bin", RandomBytes(nSize, 3));
-        std::string strHash = "untouched";
-        int nError = 0;
-        EXPECT_FALSE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
-        EXPECT_EQ(1001, nError);
-        EXPECT_EQ("untouched", strHash);
-        EXPECT_EQ((std::vector<long long>{8192}), g_totals);
-    }
-
-    // Cancelling later, with reads already queued ahead, stops at that step too.
+    // an empty file never calls back
     g_totals.clear();
-    g_nCallsBeforeCancel = 200;
-    const std::string strPath = MakeFile("c2.bin", RandomBytes(4 * 1024 * 1024, 4));
-    std::string strHash;
-    int nError = 0;
-    EXPECT_FALSE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
-    EXPECT_EQ(1001, nError);
-    EXPECT_EQ(200u, g_totals.size());
-}
-
-TEST_F(FileHashTest, EmptyFileNeverCallsBack) {
-    const std::string strPath = MakeFile("empty", "");
-    std::string strHash, strMDVelmo;
-    int nError = 0;
-    ASSERT_TRUE(Utils::GetFileHash(strPath, strHash, nError, RecordProgress));
+    ASSERT_TRUE(Utils::GetFileHash(MakeFile("empty", ""), strHash, nError, RecordProgress));
     EXPECT_EQ(kEmptySha1, strHash);
     EXPECT_TRUE(g_totals.empty());
-    ASSERT_TRUE(Utils::GetFileMDVelmo(strPath, strMDVelmo, nError));
-    EXPECT_EQ(kEmptySha1, strMDVelmo);
+
+    // a cancel stops with 1001 at that step, even with reads already queued ahead
+    for (int nCancelAt : {1, 200}) {
+        g_totals.clear();
+        g_nCallsBeforeCancel = nCancelAt;
+        strHash = "untouched";
+        EXPECT_FALSE(Utils::GetFileHash(strLarge, strHash, nError, RecordProgress));
+        EXPECT_EQ(1001, nError);
+        EXPECT_EQ("untouched", strHash);
+        EXPECT_EQ(static_cast<size_t>(nCancelAt), g_totals.size());
+    }
 }
 
 TEST_F(FileHashTest, FilesThatCannotBeReadGiveTheirErrors) {
-    std::string strHash = "untouched";
-    int nError = 0;
-    const std::string strMissing = m_strWork + "/missing";
-    EXPECT_FALSE(Utils::GetFileHash(strMissing, strHash, nError, RecordProgress));
-    EXPECT_EQ(ENOENT, nError);
-    nError = 0;
-    EXPECT_FALSE(Utils::GetFileMDVelmo(strMissing, strHash, nError));
-    EXPECT_EQ(ENOENT, nError);
-    EXPECT_EQ("untouched", strHash);
-    EXPECT_TRUE(g_totals.empty());
-
-    // A directory opens but cannot be read: a read error for SHA-1, and for MDVelmo the
-    // small-file code or a short sample, whichever its reported size leads to.
-    EXPECT_FALSE(Utils::GetFileHash(m_strWork, strHash, nError, nullptr));
-    EXPECT_EQ(1101, nError);
+    const std::string strSecret = MakeFile("secret", "data");
+    ASSERT_EQ(0, chmod(strSecret.c_str(), 0));
+    const bool bPermissionsApply = access(strSecret.c_str(), R_OK) != 0;
+    // a directory opens but cannot be read: a read error for SHA-1, and for MDVelmo the
+    // small-file code or a short sample, whichever its reported size leads to
     struct stat st;
     ASSERT_EQ(0, stat(m_strWork.c_str(), &st));
-    EXPECT_FALSE(Utils::GetFileMDVelmo(m_strWork, strHash, nError));
-    EXPECT_EQ(st.st_size <= 25600 ? 1106 : 1104, nError);
-    EXPECT_EQ("untouched", strHash);
-}
-
-TEST_F(FileHashTest, UnreadableFileGivesEacces) {
-    const std::string strPath = MakeFile("secret", "data");
-    ASSERT_EQ(0, chmod(strPath.c_str(), 0));
-    if (access(strPath.c_str(), R_OK) == 0)
-        GTEST_SKIP() << "permissions do not apply to this user";
-    std::string strHash = "untouched";
-    int nError = 0;
-    EXPECT_FALSE(Utils::GetFileHash(strPath, strHash, nError, nullptr));
-    EXPECT_EQ(EACCES, nError);
-    nError = 0;
-    EXPECT_FALSE(Utils::GetFileMDVelmo(strPath, strHash, nError));
-    EXPECT_EQ(EACCES, nError);
-    EXPECT_EQ("untouched", strHash);
+    const struct {
+        std::string strPath;
+        int nHashError, nMDVelmoError;
+    } kCases[] = {
+        {m_strWork + "/missing", ENOENT, ENOENT},
+        {m_strWork, 1101, st.st_size <= 25600 ? 1106 : 1104},
+        {strSecret, EACCES, EACCES},
+    };
+    for (const auto& c : kCases) {
+        if (c.strPath == strSecret && !bPermissionsApply)
+            continue;  // permissions do not apply to this user
+        std::string strHash = "untouched";
+        int nError = 0;
+        EXPECT_FALSE(Utils::GetFileHash(c.strPath, strHash, nError, RecordProgress));
+        EXPECT_EQ(c.nHashError, nError) << c.strPath;
+        EXPECT_FALSE(Utils::GetFileMDVelmo(c.strPath, strHash, nError));
+        EXPECT_EQ(c.nMDVelmoError, nError) << c.strPath;
+        EXPECT_EQ("untouched", strHash);
+    }
+    EXPECT_TRUE(g_totals.empty());
 }
 
 TEST_F(FileHashTest, SparseFileBeyond4GiBIsSampledAtTheRightOffsets) {
