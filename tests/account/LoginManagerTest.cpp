@@ -7,7 +7,6 @@
 #include "utils/Utils.h"
 
 using namespace accounttest;
-using _VelmoUpload::HashType;
 using _VelmoUpload::Utils;
 using velmotest::ReadFile;
 using velmotest::TestHttpServer;
@@ -18,6 +17,7 @@ namespace {
 class LoginManagerTest : public AccountTest {};
 
 TEST_F(LoginManagerTest, LoginFillsTheSessionFromTheReply) {
+    EXPECT_FALSE(LoginManager::GetSpace()) << "nobody is logged in";
     ASSERT_TRUE(LoginAndWait("alice", "wonderland", true, true));
     EXPECT_FALSE(LoginManager::GetUserId().empty());
     EXPECT_EQ("alice", LoginManager::GetName());
@@ -27,33 +27,32 @@ TEST_F(LoginManagerTest, LoginFillsTheSessionFromTheReply) {
     EXPECT_EQ(StandinUrl("/files/upload"), LoginManager::GetUploadUrl());
     EXPECT_EQ(StandinUrl("/files/resume"), LoginManager::GetResumeUrl());
     EXPECT_EQ(StandinUrl("/files/cancel"), LoginManager::GetCancelUrl());
+    EXPECT_EQ(0u, LoginManager::GetTokenUrl().find(StandinUrl("/")));
     EXPECT_FALSE(LoginManager::GetTarget().empty());
     EXPECT_FALSE(LoginManager::GetResource().empty());
+    EXPECT_EQ(kSizeLimit, LoginManager::GetMaxUploadSize());
+    EXPECT_DOUBLE_EQ(2.5, LoginManager::GetTimeLimit());
+    EXPECT_TRUE(LoginManager::NeedHashAll("/p/photo.JPG"));
+    EXPECT_EQ(_VelmoUpload::HashTypeMDVelmo, LoginManager::GetHashType(1048577));
+    ASSERT_TRUE(LoginManager::GetSpace());
     EXPECT_EQ(kQuota, LoginManager::GetTotalSize());
     EXPECT_EQ(0, LoginManager::GetUsedSize());
     EXPECT_EQ(kQuota, LoginManager::GetRemainSize());
-    EXPECT_EQ(kSizeLimit, LoginManager::GetMaxUploadSize());
-    EXPECT_DOUBLE_EQ(2.5, LoginManager::GetTimeLimit());
     EXPECT_EQ(Utils::GetShowSize(kQuota), LoginManager::GetShowTotalSize());
     EXPECT_EQ(LoginManager::GetShowUsedSize() + "|" + LoginManager::GetShowTotalSize() + "|" +
                   LoginManager::GetUsedPercentString(),
               LoginManager::GetSpaceInfo());
-    // the policy the stand-in hands out
-    EXPECT_TRUE(LoginManager::NeedHashAll("/p/photo.JPG"));
-    EXPECT_FALSE(LoginManager::NeedHashAll("/p/photo.png"));
-    EXPECT_EQ(_VelmoUpload::HashTypeSHA1, LoginManager::GetHashType(1048576));
-    EXPECT_EQ(_VelmoUpload::HashTypeMDVelmo, LoginManager::GetHashType(1048577));
-    EXPECT_EQ(_VelmoUpload::HashTypeALL, LoginManager::GetHashType(0));
-    EXPECT_EQ(1, m_observer.m_nLogins);
+    EXPECT_EQ(1, m_login.m_nLogins);
 
     // a second Login while logged in sends nothing and tells the observers at once
     size_t nLines = StandinLog().size();
     EXPECT_TRUE(LoginManager::Login("alice", "wrong", true, true));
-    EXPECT_EQ(2, m_observer.m_nLogins);
+    EXPECT_EQ(2, m_login.m_nLogins);
     EXPECT_EQ(nLines, StandinLog().size());
 
-    std::string strToken = LoginManager::GetTokenUrl();
-    EXPECT_EQ(0u, strToken.find(StandinUrl("/"))) << strToken;
+    LoginManager::Logout();
+    EXPECT_EQ(0, LoginManager::GetTotalSize());
+    EXPECT_FALSE(LoginManager::GetSpace());
 }
 
 TEST_F(LoginManagerTest, TheAccountFileRemembersOnlyTheLastUser) {
@@ -74,8 +73,9 @@ TEST_F(LoginManagerTest, TheAccountFileRemembersOnlyTheLastUser) {
     // the stored hash logs in again, as the next start would replay it
     std::string strAccount, strPwd;
     bool bRemember = false, bAuto = true;
+    const int nLogouts = m_login.m_nLogouts;
     LoginManager::Logout();
-    EXPECT_EQ(1, m_observer.m_nLogouts);
+    EXPECT_EQ(nLogouts + 1, m_login.m_nLogouts);
     EXPECT_TRUE(LoginManager::GetUserId().empty());
     ASSERT_TRUE(LoginManager::GetAccountInfo(strAccount, strPwd, bRemember, bAuto));
     EXPECT_EQ("alice", strAccount);
@@ -85,24 +85,23 @@ TEST_F(LoginManagerTest, TheAccountFileRemembersOnlyTheLastUser) {
     // and in capitals too: the client lower-cases what it signs
     LoginManager::Logout();
     EXPECT_TRUE(LoginAndWait("alice", strHash));
-}
 
-TEST_F(LoginManagerTest, RememberOffKeepsNoPasswordButKeepsAuto) {
+    // remember off keeps no password, but keeps automatic login
+    LoginManager::Logout();
     ASSERT_TRUE(LoginAndWait("alice", "wonderland", false, true));
-    const std::string strId = LoginManager::GetUserId();
     EXPECT_EQ("[" + strId + "]\naccount=alice\nauto=1\nremember=0\nsession=\n",
               ReadFile(AccountFile()));
 }
 
-TEST_F(LoginManagerTest, AFortyCharacterPasswordIsSignedAsItsOwnHash) {
-    // the client cannot tell it from a remembered hash; the service accepts that signature
-    ASSERT_TRUE(LoginAndWait("carol", kFortyCharPassword));
-    EXPECT_EQ("carol", LoginManager::GetName());
-}
-
-TEST_F(LoginManagerTest, AnAccountNameWithFormCharactersArrivesIntact) {
-    ASSERT_TRUE(LoginAndWait("a&b=c", "odd name"));
-    EXPECT_EQ("a&b=c", LoginManager::GetName());
+TEST_F(LoginManagerTest, UnusualAccountsAndPasswordsArriveIntact) {
+    // a 40-character password: the client cannot tell it from a remembered hash, and the
+    // service accepts that signature; a name with form characters
+    for (const auto& account :
+         {std::make_pair("carol", kFortyCharPassword), std::make_pair("a&b=c", "odd name")}) {
+        ASSERT_TRUE(LoginAndWait(account.first, account.second)) << account.first;
+        EXPECT_EQ(account.first, LoginManager::GetName());
+        LoginManager::Logout();
+    }
 }
 
 TEST_F(LoginManagerTest, RefusedAndFailedLoginsLeaveTheSessionLoggedOut) {
@@ -122,7 +121,7 @@ TEST_F(LoginManagerTest, RefusedAndFailedLoginsLeaveTheSessionLoggedOut) {
     LoginManager::SetApiHost("127.0.0.1:" + std::to_string(TestHttpServer::UnusedPort()));
     EXPECT_FALSE(LoginAndWait("alice", "wonderland"));
     EXPECT_EQ("请检查你的网络连接", LoginManager::GetErrTip());
-    EXPECT_EQ(3, m_observer.m_nLogins) << "every attempt ends with LoginFinish";
+    EXPECT_EQ(3, m_login.m_nLogins) << "every attempt ends with LoginFinish";
 }
 
 TEST_F(LoginManagerTest, MalformedRepliesAreFailedLogins) {
@@ -130,58 +129,41 @@ TEST_F(LoginManagerTest, MalformedRepliesAreFailedLogins) {
     const std::string strBefore = "[1]\naccount=kept\nauto=1\nremember=0\nsession=\n";
     WriteFile(AccountFile(), strBefore);
 
-    {  // not JSON: the tip stays as it was
-        TestHttpServer server(TestHttpServer::Behaviour::Reply(HttpOk("<html>busy</html>")));
-        LoginManager::SetApiHost("127.0.0.1:" + std::to_string(server.Port()));
-        EXPECT_FALSE(LoginAndWait("alice", "wonderland"));
-        EXPECT_EQ("", LoginManager::GetErrTip());
-        ASSERT_EQ(1u, server.Requests().size());
-        // the request itself: signed form fields, percent-encoded values
-        const std::string strRequest = server.Requests()[0];
-        EXPECT_EQ(0u, strRequest.find("POST /app/clogin HTTP/1.1\r\n"));
-        EXPECT_NE(std::string::npos, strRequest.find("account=alice&_time="));
-        EXPECT_NE(std::string::npos, strRequest.find("&version=linux_1.0.1026.4&sign="));
+    // not JSON: the tip stays as it was
+    ScriptApiHost({"<html>busy</html>"});
+    EXPECT_FALSE(LoginAndWait("alice", "wonderland"));
+    EXPECT_EQ("", LoginManager::GetErrTip());
+    ASSERT_EQ(1u, m_pScripted->Requests().size());
+    // the request itself: signed form fields, percent-encoded values
+    const std::string strRequest = m_pScripted->Requests()[0];
+    EXPECT_EQ(0u, strRequest.find("POST /app/clogin HTTP/1.1\r\n"));
+    EXPECT_NE(std::string::npos, strRequest.find("account=alice&_time="));
+    EXPECT_NE(std::string::npos, strRequest.find("&version=linux_1.0.1026.4&sign="));
+
+    // a number where text belongs: fields before it stay, the login fails, no file rewrite
+    ScriptApiHost({LoginReplyJson("\"user_name\":12")});
+    EXPECT_FALSE(LoginAndWait("alice", "wonderland"));
+    EXPECT_EQ("7", LoginManager::GetUserId()) << "read before the bad field";
+    EXPECT_EQ(1, LoginManager::IsAllowUpload());
+    EXPECT_EQ("", LoginManager::GetUserKey()) << "after the bad field";
+    EXPECT_EQ(strBefore, ReadFile(AccountFile()));
+
+    // "space" that is not an object, "type_limit" that is one, and the like
+    for (const char* pBad : {"\"space\":[1,2]", "\"type_limit\":{\"a\":1}",
+                             "\"file_range\":\"0-1\"", "\"size_limit\":\"big\""}) {
+        ScriptApiHost({LoginReplyJson(pBad)});
+        EXPECT_FALSE(LoginAndWait("alice", "wonderland")) << pBad;
+        EXPECT_EQ(strBefore, ReadFile(AccountFile())) << pBad;
     }
-    {  // a number where text belongs: fields before it stay, the login fails, no file rewrite
-        TestHttpServer server(
-            TestHttpServer::Behaviour::Reply(HttpOk(LoginReplyJson("\"user_name\":12"))));
-        LoginManager::SetApiHost("127.0.0.1:" + std::to_string(server.Port()));
-        EXPECT_FALSE(LoginAndWait("alice", "wonderland"));
-        EXPECT_EQ("7", LoginManager::GetUserId()) << "read before the bad field";
-        EXPECT_EQ(1, LoginManager::IsAllowUpload());
-        EXPECT_EQ("", LoginManager::GetUserKey()) << "after the bad field";
-        EXPECT_EQ(strBefore, ReadFile(AccountFile()));
-    }
-    {  // "space" that is not an object, and "type_limit" that is one
-        for (const char* pBad : {"\"space\":[1,2]", "\"type_limit\":{\"a\":1}",
-                                 "\"file_range\":\"0-1\"", "\"size_limit\":\"big\""}) {
-            TestHttpServer server(TestHttpServer::Behaviour::Reply(HttpOk(LoginReplyJson(pBad))));
-            LoginManager::SetApiHost("127.0.0.1:" + std::to_string(server.Port()));
-            EXPECT_FALSE(LoginAndWait("alice", "wonderland")) << pBad;
-            EXPECT_EQ(strBefore, ReadFile(AccountFile())) << pBad;
-        }
-    }
-    {  // "state" false with the service's text
-        TestHttpServer server(
-            TestHttpServer::Behaviour::Reply(HttpOk("{\"state\":false,\"error\":\"账号已冻结\"}")));
-        LoginManager::SetApiHost("127.0.0.1:" + std::to_string(server.Port()));
-        EXPECT_FALSE(LoginAndWait("alice", "wonderland"));
-        EXPECT_EQ("账号已冻结", LoginManager::GetErrTip());
-    }
-    {  // any non-empty text in a bool field reads as true, "false" included
-        TestHttpServer server(TestHttpServer::Behaviour::Reply(HttpOk(LoginReplyJson(
-            "\"state\":\"false\",\"type_limit\":[\"jpg\",\"PNG\"],\"file_range\":{\"0\":\"0-"
-            "1048576\",\"1\":\"1048576-\",\"2\":\"5\"}"))));
-        LoginManager::SetApiHost("127.0.0.1:" + std::to_string(server.Port()));
-        EXPECT_TRUE(LoginAndWait("alice", "wonderland", false, false));
-        EXPECT_TRUE(LoginManager::NeedHashAll("/x/IMG.JPG"));
-        EXPECT_FALSE(LoginManager::NeedHashAll("/x/a.png")) << "the list is not lower-cased";
-        EXPECT_EQ(_VelmoUpload::HashTypeSHA1, LoginManager::GetHashType(1048576));
-        EXPECT_EQ(_VelmoUpload::HashTypeMDVelmo, LoginManager::GetHashType(1048577));
-        EXPECT_EQ(_VelmoUpload::HashTypeALL, LoginManager::GetHashType(0));
-        EXPECT_DOUBLE_EQ(0.5, LoginManager::GetTimeLimit()) << "time_limit 0 is floored";
-        EXPECT_DOUBLE_EQ(0.5, LoginManager::GetTimeLimit());
-    }
+
+    // "state" false with the service's text
+    ScriptApiHost({"{\"state\":false,\"error\":\"账号已冻结\"}"});
+    EXPECT_FALSE(LoginAndWait("alice", "wonderland"));
+    EXPECT_EQ("账号已冻结", LoginManager::GetErrTip());
+
+    // any non-empty text in a bool field reads as true, "false" included
+    ScriptApiHost({LoginReplyJson("\"state\":\"false\"")});
+    EXPECT_TRUE(LoginAndWait("alice", "wonderland", false, false));
 }
 
 TEST_F(LoginManagerTest, RememberedAccountIsReadFromTheFirstSection) {

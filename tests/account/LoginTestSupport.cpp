@@ -19,9 +19,15 @@ std::string LoginReplyJson(const std::string& strOverrides) {
     return strJson + "}";
 }
 
-std::string HttpOk(const std::string& strBody) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-           std::to_string(strBody.size()) + "\r\nConnection: close\r\n\r\n" + strBody;
+void AccountTest::ScriptApiHost(const std::vector<std::string>& vBodies) {
+    std::vector<velmotest::TestHttpServer::Behaviour> script;
+    for (const std::string& strBody : vBodies)
+        script.push_back(velmotest::TestHttpServer::Behaviour::Reply(
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+            std::to_string(strBody.size()) + "\r\nConnection: close\r\n\r\n" + strBody));
+    m_pScripted.reset();
+    m_pScripted.reset(new velmotest::TestHttpServer(script));
+    LoginManager::SetApiHost("127.0.0.1:" + std::to_string(m_pScripted->Port()));
 }
 
 }  // namespace accounttest

@@ -1,28 +1,18 @@
-// Shared pieces of the account tests: an observer that counts finished logins, a stand-in
-// with a known policy, and a scripted API host for replies the stand-in would never send.
+// Shared pieces of the account tests: a stand-in with a known policy, a login that waits for
+// its outcome, and canned replies for a scripted API host the stand-in would never send.
 #pragma once
 
-#include <atomic>
-#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "LoginWaiter.h"
 #include "StandinFixture.h"
 #include "TestHttpServer.h"
-#include "WaitFor.h"
-#include "core/LoginManager.h"
 
 namespace accounttest {
 
 using _VelmoUpload::LoginManager;
-
-class CountingObserver : public _VelmoUpload::LoginObserver {
-public:
-    void LoginFinish() override { ++m_nLogins; }
-    void LogoutFinish() override { ++m_nLogouts; }
-    std::atomic<int> m_nLogins{0};
-    std::atomic<int> m_nLogouts{0};
-};
 
 // A password whose length makes the client take it for a remembered hash.
 constexpr char kFortyCharPassword[] = "Abcdefghij0123456789abcdefghij0123456789";
@@ -50,33 +40,25 @@ protected:
             return;
         LoginManager::Logout();
         LoginManager::SetApiHost(StandinHost());
-        LoginManager::AddObserver(&m_observer);
     }
     void TearDown() override {
-        LoginManager::RemoveObserver(&m_observer);
         LoginManager::Logout();
         LoginManager::SetApiHost(std::string());
         StandinFixture::TearDown();
     }
-    // Starts a login and waits for its LoginFinish; the outcome is LoginManager::IsLogin().
     bool LoginAndWait(const std::string& strAccount, const std::string& strPwd,
                       bool bRemember = true, bool bAuto = false) {
-        int nBefore = m_observer.m_nLogins;
-        if (!LoginManager::Login(strAccount, strPwd, bRemember, bAuto))
-            return false;
-        bool bHeard = velmotest::waitFor([&] { return m_observer.m_nLogins > nBefore; },
-                                         std::chrono::seconds(30));
-        EXPECT_TRUE(bHeard) << "no LoginFinish";
-        return bHeard && LoginManager::IsLogin();
+        return m_login.LoginAndWait(strAccount, strPwd, bRemember, bAuto);
     }
+    // The API host answers the next connections with these bodies, as HTTP 200 replies.
+    void ScriptApiHost(const std::vector<std::string>& vBodies);
     std::string AccountFile() const { return m_strHome + "/.Vurozudeduz/upload/account.ini"; }
 
-    CountingObserver m_observer;
+    velmotest::LoginWaiter m_login;
+    std::unique_ptr<velmotest::TestHttpServer> m_pScripted;
 };
 
 // A successful login reply as the service writes it, with the fields a test wants changed.
 std::string LoginReplyJson(const std::string& strOverrides = std::string());
-// An HTTP 200 reply carrying strBody, closed after it.
-std::string HttpOk(const std::string& strBody);
 
 }  // namespace accounttest

@@ -1,48 +1,20 @@
-// Quota refresh and the upload rules: values from the stand-in, replies that must be refused,
-// the boundaries of the size and extension rules, and readers racing a refresh.
+// Quota refresh and the upload rules: replies that must be refused, the boundaries of the size
+// and extension rules, and readers racing a refresh.
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "LoginTestSupport.h"
-#include "utils/Utils.h"
 
 using namespace accounttest;
-using _VelmoUpload::Utils;
-using velmotest::TestHttpServer;
+using _VelmoUpload::HashType;
+using _VelmoUpload::HashTypeALL;
+using _VelmoUpload::HashTypeMDVelmo;
+using _VelmoUpload::HashTypeSHA1;
 
 namespace {
 
-class SpacePolicyTest : public AccountTest {
-protected:
-    // Logs in through a scripted API host whose next replies are vAfter.
-    void LoginScripted(const std::string& strLoginJson, const std::vector<std::string>& vAfter) {
-        std::vector<TestHttpServer::Behaviour> script = {
-            TestHttpServer::Behaviour::Reply(HttpOk(strLoginJson))};
-        for (const std::string& strBody : vAfter)
-            script.push_back(TestHttpServer::Behaviour::Reply(HttpOk(strBody)));
-        m_pScripted.reset(new TestHttpServer(script));
-        LoginManager::SetApiHost("127.0.0.1:" + std::to_string(m_pScripted->Port()));
-        ASSERT_TRUE(LoginAndWait("alice", "wonderland"));
-    }
-    std::unique_ptr<TestHttpServer> m_pScripted;
-};
-
-TEST_F(SpacePolicyTest, SpaceComesFromTheService) {
-    EXPECT_FALSE(LoginManager::GetSpace()) << "nobody is logged in";
-    ASSERT_TRUE(LoginAndWait("alice", "wonderland"));
-    ASSERT_TRUE(LoginManager::GetSpace());
-    EXPECT_EQ(kQuota, LoginManager::GetTotalSize());
-    EXPECT_EQ(kQuota, LoginManager::GetRemainSize());
-    EXPECT_EQ(0, LoginManager::GetUsedSize());
-    EXPECT_EQ(Utils::GetShowSize(kQuota), LoginManager::GetShowTotalSize());
-    EXPECT_EQ(LoginManager::GetShowUsedSize() + "|" + LoginManager::GetShowTotalSize() + "|" +
-                  LoginManager::GetUsedPercentString(),
-              LoginManager::GetSpaceInfo());
-    LoginManager::Logout();
-    EXPECT_EQ(0, LoginManager::GetTotalSize());
-    EXPECT_FALSE(LoginManager::GetSpace());
-}
+class SpacePolicyTest : public AccountTest {};
 
 TEST_F(SpacePolicyTest, AnotherAccountsReplyIsRefusedAndLargeSizesAreExact) {
     const std::string strOther =
@@ -54,7 +26,8 @@ TEST_F(SpacePolicyTest, AnotherAccountsReplyIsRefusedAndLargeSizesAreExact) {
         "\"size_total\":\"13.97GB\",\"size_used\":\"4.66GB\",\"size_remain\":\"9.31GB\"}}";
     const std::string strBadType =
         "{\"state\":true,\"user_id\":\"7\",\"space\":{\"size_used\":\"1B\",\"size_total\":7}}";
-    LoginScripted(LoginReplyJson(), {strOther, strBig, strBadType, "{\"state\":false}"});
+    ScriptApiHost({LoginReplyJson(), strOther, strBig, strBadType, "{\"state\":false}"});
+    ASSERT_TRUE(LoginAndWait("alice", "wonderland"));
 
     EXPECT_FALSE(LoginManager::GetSpace());
     EXPECT_EQ(1000, LoginManager::GetTotalSize()) << "another account's numbers are not ours";
@@ -79,35 +52,56 @@ TEST_F(SpacePolicyTest, AnotherAccountsReplyIsRefusedAndLargeSizesAreExact) {
         << requests[1];
 }
 
-TEST_F(SpacePolicyTest, SizeRulesOnTheirBoundaries) {
-    LoginScripted(LoginReplyJson("\"file_range\":{\"0\":\"0-1048576\",\"1\":\"1048576-\"},"
-                                 "\"type_limit\":[\"jpg\",\"\"],\"time_limit\":3.9"),
-                  {});
-    EXPECT_EQ(_VelmoUpload::HashTypeSHA1, LoginManager::GetHashType(1));
-    EXPECT_EQ(_VelmoUpload::HashTypeSHA1, LoginManager::GetHashType(1048576));
-    EXPECT_EQ(_VelmoUpload::HashTypeMDVelmo, LoginManager::GetHashType(1048577));
-    EXPECT_EQ(_VelmoUpload::HashTypeALL, LoginManager::GetHashType(0)) << "0 is not above 0";
-    EXPECT_EQ(_VelmoUpload::HashTypeMDVelmo, LoginManager::GetHashType(1LL << 40));
-    EXPECT_TRUE(LoginManager::NeedHashAll("/x/IMG.JPG"));
-    EXPECT_TRUE(LoginManager::NeedHashAll("/x/archive")) << "an empty type matches no dot";
-    EXPECT_FALSE(LoginManager::NeedHashAll("/x.y/readme")) << "its extension is 'y/readme'";
-    EXPECT_DOUBLE_EQ(3.9, LoginManager::GetTimeLimit());
-    EXPECT_EQ(1000, LoginManager::GetMaxUploadSize());
-}
-
-TEST_F(SpacePolicyTest, RangesSetOnlyForBothKindsGiveBoth) {
-    LoginScripted(LoginReplyJson("\"file_range\":{\"2\":\"0-100\"},\"time_limit\":-4"), {});
-    for (long long nSize : {0LL, 1LL, 100LL, 1LL << 33})
-        EXPECT_EQ(_VelmoUpload::HashTypeALL, LoginManager::GetHashType(nSize)) << nSize;
-    EXPECT_DOUBLE_EQ(0.5, LoginManager::GetTimeLimit());
-}
-
-TEST_F(SpacePolicyTest, BeforeAnyLoginThePolicyIsTheSafest) {
-    EXPECT_EQ(_VelmoUpload::HashTypeALL, LoginManager::GetHashType(12345));
-    EXPECT_FALSE(LoginManager::NeedHashAll("/a/b.jpg"));
-    EXPECT_DOUBLE_EQ(0.5, LoginManager::GetTimeLimit());
-    EXPECT_EQ(0, LoginManager::GetMaxUploadSize());
-    EXPECT_EQ("", LoginManager::GetUserId());
+TEST_F(SpacePolicyTest, HashAndTimeRulesOnTheirBoundaries) {
+    struct Case {
+        const char* pszReply;  // fields of the login reply; null: before any login
+        std::vector<std::pair<long long, HashType>> sizes;
+        std::vector<std::pair<const char*, bool>> hashAll;
+        double fTimeLimit;
+        long long nMaxUpload;
+    };
+    const Case cases[] = {
+        // the safest policy while nobody is logged in
+        {nullptr, {{12345, HashTypeALL}}, {{"/a/b.jpg", false}}, 0.5, 0},
+        {"\"file_range\":{\"0\":\"0-1048576\",\"1\":\"1048576-\"},"
+         "\"type_limit\":[\"jpg\",\"\"],\"time_limit\":3.9",
+         {{1, HashTypeSHA1},
+          {1048576, HashTypeSHA1},
+          {1048577, HashTypeMDVelmo},
+          {0, HashTypeALL},  // 0 is not above 0
+          {1LL << 40, HashTypeMDVelmo}},
+         // an empty type matches no dot; the extension of "/x.y/readme" is "y/readme"
+         {{"/x/IMG.JPG", true}, {"/x/archive", true}, {"/x.y/readme", false}},
+         3.9,
+         1000},
+        // ranges set only for both kinds give both; a negative time is floored
+        {"\"file_range\":{\"2\":\"0-100\"},\"time_limit\":-4",
+         {{0, HashTypeALL}, {1, HashTypeALL}, {100, HashTypeALL}, {1LL << 33, HashTypeALL}},
+         {},
+         0.5,
+         1000},
+        // the list is not lower-cased, an unknown range kind is ignored, a time of 0 is floored
+        {"\"type_limit\":[\"jpg\",\"PNG\"],\"file_range\":{\"0\":\"0-1048576\",\"1\":"
+         "\"1048576-\",\"2\":\"5\"}",
+         {{1048576, HashTypeSHA1}, {1048577, HashTypeMDVelmo}, {0, HashTypeALL}},
+         {{"/x/IMG.JPG", true}, {"/x/a.png", false}},
+         0.5,
+         1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszReply ? c.pszReply : "before any login");
+        LoginManager::Logout();
+        if (c.pszReply) {
+            ScriptApiHost({LoginReplyJson(c.pszReply)});
+            ASSERT_TRUE(LoginAndWait("alice", "wonderland"));
+        }
+        for (const auto& size : c.sizes)
+            EXPECT_EQ(size.second, LoginManager::GetHashType(size.first)) << size.first;
+        for (const auto& name : c.hashAll)
+            EXPECT_EQ(name.second, LoginManager::NeedHashAll(name.first)) << name.first;
+        EXPECT_DOUBLE_EQ(c.fTimeLimit, LoginManager::GetTimeLimit());
+        EXPECT_EQ(c.nMaxUpload, LoginManager::GetMaxUploadSize());
+    }
 }
 
 TEST_F(SpacePolicyTest, ReadersNeverSeeAHalfWrittenSession) {
@@ -123,7 +117,7 @@ TEST_F(SpacePolicyTest, ReadersNeverSeeAHalfWrittenSession) {
                     ++nBad;
                 if (LoginManager::GetTotalSize() != kQuota)
                     ++nBad;
-                if (LoginManager::GetHashType(2000000) != _VelmoUpload::HashTypeMDVelmo)
+                if (LoginManager::GetHashType(2000000) != HashTypeMDVelmo)
                     ++nBad;
             }
         });
