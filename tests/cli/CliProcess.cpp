@@ -98,10 +98,6 @@ CliResult CliProcess::Wait(std::chrono::milliseconds timeout) {
     return result;
 }
 
-std::string CliProcess::OutputSoFar() const {
-    return velmotest::ReadFile(m_strOut);
-}
-
 CliResult RunCli(const std::string& strScratch, const std::string& strWorkDir,
                  const std::vector<std::string>& vArgs, const std::string& strStdin) {
     CliProcess process(strScratch, strWorkDir);

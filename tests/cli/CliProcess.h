@@ -32,7 +32,6 @@ public:
     void Signal(int nSignal);
     // Waits for the exit; kills it when the time runs out.
     CliResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
-    std::string OutputSoFar() const;
 
 private:
     std::string m_strScratch, m_strWorkDir;

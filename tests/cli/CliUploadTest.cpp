@@ -79,46 +79,31 @@ protected:
     bool StandinSawLogin() const { return StandinLog().find("/app/clogin") != std::string::npos; }
 };
 
-TEST_F(CliTest, UploadsEveryFileAndExitsZero) {
+TEST_F(CliTest, EachFileAndFolderEndsInOneLineAndAFailureFailsOnlyItself) {
     std::string strA = MakeFile("a.bin", 1048576 + 1, 1);
-    std::string strB = MakeFile("b.bin", 3000, 2);
-    CliResult result = RunAsAlice({"--remember", "--jobs", "2", strA, strB});
-    ASSERT_EQ(0, result.nExitCode) << result.strOut << result.strErr;
+    std::string strEmpty = MakeFile("empty.bin", 0, 3);
+    ASSERT_EQ(0, mkdir((m_strWork + "/folder").c_str(), 0700));
+    ASSERT_EQ(0, mkdir((m_strWork + "/folder/sub").c_str(), 0700));
+    MakeFile("folder/top.bin", 1048576 + 3, 10);
+    MakeFile("folder/sub/deep.bin", 700, 11);
+    CliResult result = RunAsAlice({"--remember", "--jobs", "2", strA, strEmpty, "folder/"});
+    EXPECT_EQ(1, result.nExitCode) << result.strOut << result.strErr;
     EXPECT_TRUE(HasLine(result.strOut, "OK a.bin")) << result.strOut;
-    EXPECT_TRUE(HasLine(result.strOut, "OK b.bin")) << result.strOut;
-    ExpectStored(strA);
-    ExpectStored(strB);
+    EXPECT_TRUE(HasLine(result.strOut, "FAILED empty.bin: 1000 " + std::string(kEmptyFile)))
+        << result.strOut;
+    EXPECT_TRUE(HasLine(result.strOut, "OK folder/")) << result.strOut;
+    for (const char* pszName : {"a.bin", "folder/top.bin", "folder/sub/deep.bin"})
+        ExpectStored(pszName);
     // the engine's own diagnostics never mix into the results
     for (const std::string& strLine : Lines(result.strOut))
-        EXPECT_TRUE(strLine.rfind("OK ", 0) == 0 || strLine.rfind("progress: ", 0) == 0) << strLine;
+        EXPECT_TRUE(strLine.rfind("OK ", 0) == 0 || strLine.rfind("FAILED ", 0) == 0 ||
+                    strLine.rfind("progress: ", 0) == 0)
+            << strLine;
 
     // nothing left unfinished
     CliResult listed = Run({});
     EXPECT_EQ(0, listed.nExitCode);
     EXPECT_EQ("", listed.strOut);
-}
-
-TEST_F(CliTest, AFailedFileIsReportedWithCodeAndTheOthersStillUpload) {
-    std::string strEmpty = MakeFile("empty.bin", 0, 3);
-    std::string strGood = MakeFile("good.bin", 5000, 4);
-    CliResult result = RunAsAlice({strEmpty, strGood});
-    EXPECT_EQ(1, result.nExitCode) << result.strOut << result.strErr;
-    EXPECT_TRUE(HasLine(result.strOut, "FAILED empty.bin: 1000 " + std::string(kEmptyFile)))
-        << result.strOut;
-    EXPECT_TRUE(HasLine(result.strOut, "OK good.bin")) << result.strOut;
-    ExpectStored(strGood);
-}
-
-TEST_F(CliTest, AFolderUploadsWithItsFilesAndEndsInOneLine) {
-    ASSERT_EQ(0, mkdir((m_strWork + "/folder").c_str(), 0700));
-    ASSERT_EQ(0, mkdir((m_strWork + "/folder/sub").c_str(), 0700));
-    MakeFile("folder/top.bin", 1048576 + 3, 10);
-    MakeFile("folder/sub/deep.bin", 700, 11);
-    CliResult result = RunAsAlice({"folder/"});
-    EXPECT_EQ(0, result.nExitCode) << result.strOut << result.strErr;
-    EXPECT_TRUE(HasLine(result.strOut, "OK folder/")) << result.strOut;
-    ExpectStored("folder/top.bin");
-    ExpectStored("folder/sub/deep.bin");
 }
 
 TEST_F(CliTest, WrongPasswordExitsOneWithTheServiceMessage) {
