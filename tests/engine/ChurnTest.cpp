@@ -101,9 +101,7 @@ TEST_F(ChurnTest, EightUploadsWhileTasksAreStoppedStartedCancelledAndTheUserCome
         if (m_reports.Count(strPath, TaskStatusSucceed) == 0)
             continue;
         ++nSucceeded;
-        EXPECT_EQ(velmotest::ReadFile(strPath),
-                  velmotest::ReadFile(StoredContent(FileSha1(strPath))))
-            << strPath;
+        ExpectStored(strPath);
     }
     EXPECT_EQ(static_cast<int>(files.size()), nSucceeded) << "started again at the end, all end";
     RecordProperty("actions", nActions);

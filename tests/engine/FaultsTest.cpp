@@ -37,8 +37,7 @@ TEST_F(FaultsTest, AServiceRestartedInTheMiddleOfAnUploadLosesNothing) {
         ASSERT_TRUE(WaitForStatus(strPath, TaskStatusSucceed, std::chrono::seconds(90)))
             << (bCrash ? "after SIGKILL: " : "after a clean restart: ")
             << m_reports.Last(strPath).nErrorCode;
-        EXPECT_EQ(velmotest::ReadFile(strPath),
-                  velmotest::ReadFile(StoredContent(FileSha1(strPath))));
+        ExpectStored(strPath);
     }
 }
 

@@ -27,7 +27,7 @@ TEST_F(InterruptedUploadTest, AConnectionDroppedInAPieceIsRetriedUntilThePieceLa
     ASSERT_TRUE(WaitForStatus(strPath, TaskStatusSucceed)) << m_reports.Last(strPath).nErrorCode;
     EXPECT_EQ(2u, LogLines("[fault drop]").size());
     EXPECT_EQ(0u, LogLines("refused").size());
-    EXPECT_EQ(velmotest::ReadFile(strPath), velmotest::ReadFile(StoredContent(FileSha1(strPath))));
+    ExpectStored(strPath);
 }
 
 TEST_F(InterruptedUploadTest, AFileThatShrankFailsThePieceItCannotRead) {
@@ -108,7 +108,7 @@ TEST_F(InterruptedUploadTest, AStoppedTaskStartedAgainContinuesWhereTheServiceSt
         EXPECT_NE(std::string::npos, after[i].find("POST /2.0/bigupload")) << after[i];
     // (a piece of the first run that reaches the stand-in late is refused there; that is the
     // service doing its job, so refusals are not counted here)
-    EXPECT_EQ(velmotest::ReadFile(strPath), velmotest::ReadFile(StoredContent(FileSha1(strPath))));
+    ExpectStored(strPath);
     EXPECT_FALSE(ResumeManager::GetResumeInfo(strPath, record));
 }
 
@@ -154,7 +154,7 @@ TEST_F(GatewayTest, GatewayFailuresAndLostRepliesAreRetriedFromTheServicesOffset
     EXPECT_EQ(5u, LogLines("POST /2.0/bigupload").size());
     EXPECT_EQ(4u, m_proxy.Requests("GET /2.0/check").size());
     EXPECT_EQ(0u, LogLines("refused").size());
-    EXPECT_EQ(velmotest::ReadFile(strPath), velmotest::ReadFile(StoredContent(FileSha1(strPath))));
+    ExpectStored(strPath);
 }
 
 }  // namespace

@@ -73,8 +73,7 @@ TEST_F(LifecycleTest, StopCancelLogoutAndAnotherLoginWhileUploadsRun) {
             continue;
         ASSERT_TRUE(UploadManager::StartTask(alice[i], "", ISPTypeAuto, "", "", true));
         ASSERT_TRUE(WaitForStatus(alice[i], TaskStatusSucceed)) << alice[i];
-        EXPECT_EQ(velmotest::ReadFile(alice[i]),
-                  velmotest::ReadFile(StoredContent(FileSha1(alice[i]))));
+        ExpectStored(alice[i]);
     }
     // a cancel whose thread ended after the logout is not sent in another account's name
     EXPECT_TRUE(LogLines("POST /files/cancel bob").empty());

@@ -13,22 +13,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "PieceBody.h"
+
 namespace enginetest {
 
 namespace {
 
 bool StartsWith(const std::string& strText, const std::string& strStart) {
     return strText.compare(0, strStart.size(), strStart) == 0;
-}
-
-// The value of a plain form part: the text after its disposition line, up to CR LF.
-std::string PartValue(const std::string& strBody, const std::string& strName) {
-    const std::string strMark = "name=\"" + strName + "\"\r\n\r\n";
-    std::string::size_type nPos = strBody.find(strMark);
-    if (nPos == std::string::npos)
-        return "<missing>";
-    nPos += strMark.size();
-    return strBody.substr(nPos, strBody.find("\r\n", nPos) - nPos);
 }
 
 // Whether the whole body arrived: a client that stops in the middle of a piece closes its
@@ -60,30 +52,21 @@ PieceRequest ParsePieceRequest(const std::string& strRaw) {
     std::string::size_type nLength = strHead.find("\r\nContent-Length: ");
     if (nLength != std::string::npos)
         piece.nContentLength = atoll(strHead.c_str() + nLength + 18);
-    std::string::size_type nBoundary = strHead.find("boundary=");
-    if (nBoundary == std::string::npos)
+    std::string::size_type nType = strHead.find("\r\nContent-Type: ");
+    std::string strBoundary, strError;
+    standin::PieceBody body;
+    if (nType == std::string::npos ||
+        !standin::MultipartBoundary(
+            strHead.substr(nType + 16, strHead.find("\r\n", nType + 2) - nType - 16),
+            strBoundary) ||
+        !standin::ParsePieceBody(strBody, strBoundary, body, strError))
         return piece;
-    nBoundary += 9;
-    const std::string strBoundary =
-        strHead.substr(nBoundary, strHead.find("\r\n", nBoundary) - nBoundary);
-
-    piece.strFileId = PartValue(strBody, "fileid");
-    piece.strQuickId = PartValue(strBody, "quickid");
-    piece.strRange = PartValue(strBody, "ctrange");
-    piece.strHash = PartValue(strBody, "cthash");
-    const std::string strFileMark = "name=\"uploadfile\"; filename=\"";
-    std::string::size_type nFile = strBody.find(strFileMark);
-    const std::string strDataMark = "Content-Type: application/octet-stream\r\n\r\n";
-    std::string::size_type nData = strBody.find(strDataMark);
-    const std::string strTail = "\r\n--" + strBoundary + "--";
-    if (nFile == std::string::npos || nData == std::string::npos ||
-        strBody.size() < nData + strDataMark.size() + strTail.size() ||
-        strBody.compare(strBody.size() - strTail.size(), strTail.size(), strTail) != 0)
-        return piece;
-    nFile += strFileMark.size();
-    piece.strFileName = strBody.substr(nFile, strBody.find('"', nFile) - nFile);
-    nData += strDataMark.size();
-    piece.strData = strBody.substr(nData, strBody.size() - strTail.size() - nData);
+    piece.strFileId = body.strFileId;
+    piece.strQuickId = body.strQuickId;
+    piece.strRange = body.strRange;
+    piece.strHash = body.strHash;
+    piece.strFileName = body.strFileName;
+    piece.strData.assign(body.pData, body.nData);
     piece.bParsed = true;
     return piece;
 }

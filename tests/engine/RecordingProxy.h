@@ -13,7 +13,8 @@
 
 namespace enginetest {
 
-// One piece request taken apart: its declared length, the four plain parts and the bytes.
+// One piece request taken apart by the stand-in's own reader: its declared and actual body
+// lengths, the plain parts and the bytes.
 struct PieceRequest {
     bool bParsed = false;
     long long nContentLength = -1;

@@ -52,8 +52,7 @@ TEST_F(StartRefusalTest, EmptyMissingUntargetedAndOversizedFilesAreRefusedWithTh
     ASSERT_TRUE(StartFile(strLimit));
     ASSERT_TRUE(WaitForStatus(strLimit, TaskStatusSucceed)) << m_reports.Last(strLimit).nErrorCode;
     EXPECT_EQ(TaskStatusInit, m_reports.For(strLimit).front().status);
-    EXPECT_EQ(velmotest::ReadFile(strLimit),
-              velmotest::ReadFile(StoredContent(FileSha1(strLimit))));
+    ExpectStored(strLimit);
 }
 
 // ---------------------------------------------------------------- 300: the SHA-1 is needed

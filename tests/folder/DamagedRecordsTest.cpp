@@ -32,6 +32,7 @@ protected:
         EXPECT_TRUE(UploadManager::UploadFolder(m_strPics, strT, ISPTypeAuto, false));
         EXPECT_FALSE(UploadManager::StartTask(m_strSingle, strT, ISPTypeAuto, "", "", false));
         EXPECT_TRUE(WaitForCount(m_strPics, TaskStatusStop, 2));
+        EXPECT_TRUE(Dispatches().empty()) << "a folder added stopped sent a file";
         m_strResume = ResumeFile();
         Logout();
         return velmotest::ReadFile(m_strResume);

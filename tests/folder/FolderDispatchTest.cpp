@@ -14,14 +14,6 @@ namespace {
 
 const long long kMiB = 1048576;
 
-std::vector<Dispatch> Only(const std::vector<Dispatch>& all, const std::set<std::string>& names) {
-    std::vector<Dispatch> found;
-    for (const Dispatch& dispatch : all)
-        if (names.count(dispatch.strFileName))
-            found.push_back(dispatch);
-    return found;
-}
-
 // Every folder that holds a file, and the folders above it.
 std::set<std::string> FoldersOf(const std::map<std::string, std::string>& files) {
     std::set<std::string> folders;
@@ -44,34 +36,6 @@ protected:
     }
 };
 
-TEST_F(FolderDispatchTest, PicsGoesRootFirstThenOneClaimPerDirectory) {
-    ASSERT_TRUE(Login());
-    const std::string strPics = FolderPath("pics");
-    MakeFile("pics/a.jpg", 3000, 1);
-    MakeFile("pics/2012/x.jpg", 4000, 2);
-    MakeFile("pics/2012/y.jpg", 5000, 3);
-    const std::string strT = LoginManager::GetTarget();
-    // slow replies with room for three uploads: the second file of 2012 is looked at while
-    // the first one's request to create 2012 is still under way
-    UploadManager::SetMaxUploadCount(3);
-    Fault("action=stall&on=dispatch&seconds=0.5&count=100");
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed));
-
-    RemoteTree remote = Remote();
-    std::vector<Dispatch> root = DispatchesOf("a.jpg");
-    ASSERT_EQ(1u, root.size());
-    EXPECT_EQ(strT, root[0].strTarget);
-    EXPECT_EQ("pics", root[0].strPath);
-    std::vector<Dispatch> year = Only(Dispatches(), {"x.jpg", "y.jpg"});
-    ASSERT_EQ(2u, year.size());
-    EXPECT_EQ(strT, year[0].strTarget);
-    EXPECT_EQ("pics/2012", year[0].strPath);
-    EXPECT_EQ(remote.targetOf["pics/2012"], year[1].strTarget) << "did not wait for 2012";
-    EXPECT_EQ("", year[1].strPath);
-    ExpectSameTree(strPics);
-}
-
 TEST_F(FolderDispatchTest, FilesBelowADirectoryInCreationWaitThenNameOnlyWhatIsMissing) {
     ASSERT_TRUE(Login());
     const std::string strPics = FolderPath("pics");
@@ -87,7 +51,7 @@ TEST_F(FolderDispatchTest, FilesBelowADirectoryInCreationWaitThenNameOnlyWhatIsM
     UploadManager::SetMaxUploadCount(4);
     Fault("action=stall&on=dispatch&seconds=1&count=1");
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
 
     RemoteTree remote = Remote();
     const std::string strYear = remote.targetOf["pics/2012"];
@@ -116,7 +80,7 @@ TEST_F(FolderDispatchTest, AFailedClaimIsMadeAgainByTheNextFileAndARestartRetrie
     UploadManager::SetMaxUploadCount(2);
     Fault("action=status&on=dispatch&statuscode=402&statusmsg=refused&count=1");
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusError));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusError));
 
     // the refused claim of 2012 is made again by the other file, with the same relative path
     std::vector<Dispatch> first = Dispatches();
@@ -148,7 +112,7 @@ TEST_F(FolderDispatchTest, AFailedClaimIsMadeAgainByTheNextFileAndARestartRetrie
 
     // and one that works completes the folder, sending nothing else again
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
     std::vector<Dispatch> all = Dispatches();
     ASSERT_EQ(4u, all.size());
     EXPECT_EQ(first[0].strFileName, all[3].strFileName);
@@ -180,7 +144,7 @@ TEST_F(FolderDispatchTest, ADeepTreeWithUnusualNamesArrivesAsItIsOnDisk) {
     const std::string strT = LoginManager::GetTarget();
     UploadManager::SetMaxUploadCount(3);
     ASSERT_TRUE(UploadManager::UploadFolder(strTree, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strTree, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForStatus(strTree, TaskStatusSucceed));
     ExpectSameTree(strTree);
 
     // every dispatch leads to the file's own folder; each folder is named by one file only

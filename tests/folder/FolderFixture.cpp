@@ -2,10 +2,7 @@
 // resume file, so each test states what the service and the disk must hold afterwards.
 #include "FolderFixture.h"
 
-#include <dirent.h>
 #include <ftw.h>
-
-#include <fstream>
 
 #include <list>
 
@@ -46,23 +43,6 @@ std::string Body(const std::string& strRequest) {
 }
 
 }  // namespace
-
-int ThreadsNamed(const std::string& strName) {
-    int nCount = 0;
-    DIR* pDir = opendir("/proc/self/task");
-    if (!pDir)
-        return -1;
-    while (dirent* pEntry = readdir(pDir)) {
-        if (pEntry->d_name[0] == '.')
-            continue;
-        std::ifstream in(std::string("/proc/self/task/") + pEntry->d_name + "/comm");
-        std::string strComm;
-        std::getline(in, strComm);
-        nCount += strComm == strName ? 1 : 0;
-    }
-    closedir(pDir);
-    return nCount;
-}
 
 std::map<std::string, std::string> FolderTest::LocalTree(const std::string& strFolder) const {
     std::map<std::string, std::string> files;
@@ -184,26 +164,7 @@ void FolderTest::RememberFolder(const std::string& strFolder,
     // a restart of the program with the login remembered: the store is written and read again
     UploadManager::UnInitialize();
     UploadManager::Initialize(&EngineTest::OnProgress, this);
-    ASSERT_TRUE(WaitForFolder(strFolder, TaskStatusStop));
-}
-
-std::vector<enginetest::Report> FolderTest::FolderReports(const std::string& strFolder) const {
-    std::vector<enginetest::Report> reports;
-    for (const enginetest::Report& report : m_reports.For(strFolder))
-        if (report.bIsFolder)
-            reports.push_back(report);
-    return reports;
-}
-
-std::string FolderTest::Describe(const std::string& strPrefix) const {
-    std::string strText;
-    for (const enginetest::Report& report : m_reports.All())
-        if (report.strFilePath.compare(0, strPrefix.size(), strPrefix) == 0)
-            strText += "\n" + report.strFilePath + (report.bIsFolder ? " (folder)" : "") +
-                       " status " + std::to_string(report.status) + " code " +
-                       std::to_string(report.nErrorCode) + " " +
-                       std::to_string(report.nUploadSize) + "/" + std::to_string(report.nFileSize);
-    return strText;
+    ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusStop));
 }
 
 }  // namespace foldertest

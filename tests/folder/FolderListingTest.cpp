@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "FolderFixture.h"
+#include "ThreadNames.h"
 #include "WaitFor.h"
 #include "core/FolderManager.h"
 #include "core/ResumeManager.h"
@@ -30,37 +31,35 @@ protected:
     }
     // The folder ends in error with strMessage as its own entry, and nothing was sent.
     void ExpectFolderError(const std::string& strFolder, const std::string& strMessage) {
+        SCOPED_TRACE(strFolder);
         ASSERT_TRUE(
             UploadManager::UploadFolder(strFolder, LoginManager::GetTarget(), ISPTypeAuto, true));
-        ASSERT_TRUE(WaitForFolder(strFolder, TaskStatusError));
+        ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusError));
         ErrorList errors;
         FolderManager::LoadUnfinishTask(strFolder, errors);
         EXPECT_EQ(1u, errors.size());
         EXPECT_EQ(strMessage, errors[strFolder]);
-        EXPECT_TRUE(FolderReports(strFolder).back().bIsFolder);
+        EXPECT_TRUE(m_reports.Last(strFolder).isFolder);
         EXPECT_EQ(0, UploadManager::GetTaskCount());
         EXPECT_TRUE(Dispatches().empty());
     }
 };
 
-TEST_F(FolderListingTest, AFolderWithoutFilesEndsInErrorAsEmpty) {
+TEST_F(FolderListingTest, AFolderWithNothingToSendOrThatCannotBeListedEndsInError) {
     ASSERT_TRUE(Login());
-    const std::string strEmpty = FolderPath("only dirs");
-    ASSERT_TRUE(Utils::CreateDir(strEmpty + "/a/b"));
-    ASSERT_TRUE(Utils::CreateDir(strEmpty + "/c"));
-    ExpectFolderError(strEmpty, kEmptyFolderGbk);
-    const std::string strBare = FolderPath("bare");
-    ASSERT_TRUE(Utils::CreateDir(strBare));
-    ExpectFolderError(strBare, kEmptyFolderGbk);
-    EXPECT_TRUE(Remote().folders.empty());
-}
-
-TEST_F(FolderListingTest, AFolderThatCannotBeListedEndsInError) {
-    ASSERT_TRUE(Login());
+    ASSERT_TRUE(Utils::CreateDir(FolderPath("only dirs/a/b")));
+    ASSERT_TRUE(Utils::CreateDir(FolderPath("only dirs/c")));
+    ASSERT_TRUE(Utils::CreateDir(FolderPath("bare")));
     // as root a folder without permissions still lists, so these are paths no listing can read
-    const std::string strFile = MakeFile("plain.bin", 100, 1);
-    ExpectFolderError(strFile, kListFailedGbk);
-    ExpectFolderError(FolderPath("missing"), kListFailedGbk);
+    const std::pair<std::string, const char*> cases[] = {
+        {FolderPath("only dirs"), kEmptyFolderGbk},
+        {FolderPath("bare"), kEmptyFolderGbk},
+        {MakeFile("plain.bin", 100, 1), kListFailedGbk},
+        {FolderPath("missing"), kListFailedGbk},
+    };
+    for (const auto& c : cases)
+        ExpectFolderError(c.first, c.second);
+    EXPECT_TRUE(Remote().folders.empty());
     if (geteuid() != 0) {
         const std::string strLocked = FolderPath("locked");
         MakeFile("locked/inside.bin", 100, 2);
@@ -84,7 +83,7 @@ TEST_F(FolderListingTest, EntriesThatAreNotRegularFilesFailAndTheRestUploads) {
 
     ASSERT_TRUE(
         UploadManager::UploadFolder(strMixed, LoginManager::GetTarget(), ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strMixed, TaskStatusError));
+    ASSERT_TRUE(WaitForStatus(strMixed, TaskStatusError));
     ErrorList errors;
     FolderManager::LoadUnfinishTask(strMixed, errors);
     EXPECT_EQ(
@@ -115,9 +114,9 @@ TEST_F(FolderListingTest, AFolderAddedAgainWhileItIsListedIsNotAnEmptyFolder) {
     // both stopped; the second call comes while the first one's listing is still running
     const std::string strT = LoginManager::GetTarget();
     ASSERT_TRUE(UploadManager::UploadFolder(strMany, strT, ISPTypeAuto, false));
-    ASSERT_TRUE(WaitForFolder(strMany, TaskStatusStop));  // registered, now being listed
+    ASSERT_TRUE(WaitForStatus(strMany, TaskStatusStop));  // registered, now being listed
     ASSERT_TRUE(UploadManager::UploadFolder(strMany, strT, ISPTypeAuto, false));
-    ASSERT_TRUE(velmotest::waitFor([] { return ThreadsNamed("velmo-folder") == 0; },
+    ASSERT_TRUE(velmotest::waitFor([] { return velmotest::ThreadsNamed("velmo-folder") == 0; },
                                    std::chrono::seconds(30)));
     long long nTotal = 0, nUploaded = 0;
     std::string strTarget;
@@ -125,7 +124,7 @@ TEST_F(FolderListingTest, AFolderAddedAgainWhileItIsListedIsNotAnEmptyFolder) {
     ResumeManager::GetFolderResumeInfo(strMany, nTotal, nUploaded, strTarget, files);
     EXPECT_EQ(static_cast<size_t>(nFiles), files.size());
     UploadManager::CancelTask(strMany);
-    ASSERT_TRUE(WaitForFolder(strMany, TaskStatusCancel));
+    ASSERT_TRUE(WaitForStatus(strMany, TaskStatusCancel));
     for (const enginetest::Report& report : m_reports.All())
         EXPECT_NE(TaskStatusError, report.status) << report.strFilePath;
 }
@@ -137,7 +136,7 @@ TEST_F(FolderListingTest, AFolderStillBeingListedAtLogoutStaysWithItsUser) {
     Logout();
     const size_t nBefore = m_reports.Size();
     ASSERT_TRUE(Login("bob", "builder"));
-    ASSERT_TRUE(velmotest::waitFor([] { return ThreadsNamed("velmo-folder") == 0; },
+    ASSERT_TRUE(velmotest::waitFor([] { return velmotest::ThreadsNamed("velmo-folder") == 0; },
                                    std::chrono::seconds(30)));
     EXPECT_EQ(0, UploadManager::GetTaskCount());
     EXPECT_EQ(nullptr, FolderManager::GetTask(strMany));

@@ -46,28 +46,6 @@ protected:
     }
 };
 
-TEST_F(FolderResumeTest, WithAutoOffAFolderWaitsStoppedUntilItIsStarted) {
-    ASSERT_TRUE(Login());
-    const std::string strPics = FolderPath("pics");
-    std::vector<std::string> files = MakePics("pics");
-    const std::string strT = LoginManager::GetTarget();
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, false));
-    ASSERT_TRUE(WaitForCount(strPics, TaskStatusStop, 2));
-    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), Set(files)));
-    std::vector<enginetest::Report> shown = FolderReports(strPics);
-    long long nTotal = 3000 + 4000 + 3 * kMiB + 10 + 2 * kMiB + 20;
-    EXPECT_EQ(nTotal, shown.back().nFileSize);
-    EXPECT_EQ(0, UploadManager::GetTaskCount());
-    EXPECT_TRUE(Dispatches().empty());
-
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed));
-    EXPECT_EQ(nTotal, FolderReports(strPics).back().nFileSize);
-    ExpectUploadedOnce(strPics);
-    EXPECT_EQ(files.size(), Dispatches().size());
-    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
-}
-
 TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFinishesIt) {
     ASSERT_TRUE(Login());
     const std::string strT = LoginManager::GetTarget();
@@ -122,7 +100,7 @@ TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFini
             single.push_back(report);
     }
     ASSERT_EQ(2u, folder.size());
-    EXPECT_TRUE(folder[0].bIsFolder);
+    EXPECT_TRUE(folder[0].isFolder);
     EXPECT_EQ(TaskStatusStop, folder[0].status);
     EXPECT_EQ(0, folder[0].nFileSize);
     EXPECT_EQ(TaskStatusStop, folder[1].status);
@@ -130,14 +108,14 @@ TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFini
     EXPECT_EQ(nLeftUploaded, folder[1].nUploadSize);
     EXPECT_GT(nLeftUploaded, 0);
     ASSERT_EQ(1u, single.size());
-    EXPECT_FALSE(single[0].bIsFolder);
+    EXPECT_FALSE(single[0].isFolder);
     EXPECT_EQ(TaskStatusStop, single[0].status);
     EXPECT_EQ(0, UploadManager::GetTaskCount());
 
     ASSERT_TRUE(UploadManager::StartTask(strSingle, "", ISPTypeAuto, "", "", true));
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
     ASSERT_TRUE(WaitForStatus(strSingle, TaskStatusSucceed));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed)) << Describe(strPics);
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
     ExpectUploadedOnce(strPics);
     EXPECT_EQ(enginetest::FileSha1(strSingle), Remote().files["single.bin"]);
     // the big file went on under the upload the service already had
@@ -146,44 +124,6 @@ TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFini
     EXPECT_EQ("resume", big[1].strKind);
     EXPECT_FALSE(big[1].strPickCode.empty());
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
-}
-
-TEST_F(FolderResumeTest, EachUserKeepsTheirOwnResumeFile) {
-    ASSERT_TRUE(Login("alice", "wonderland"));
-    const std::string strAlice = FolderPath("alice pics");
-    std::vector<std::string> aliceFiles = {MakeFile("alice pics/a.jpg", 3000, 1),
-                                           MakeFile("alice pics/sub/b.jpg", 3000, 2)};
-    ASSERT_TRUE(
-        UploadManager::UploadFolder(strAlice, LoginManager::GetTarget(), ISPTypeAuto, false));
-    const std::string strAliceFile = ResumeFile();
-    ASSERT_TRUE(WaitForResumeFile(strAliceFile, Set(aliceFiles)));
-    Logout();
-
-    size_t nBefore = m_reports.Size();
-    ASSERT_TRUE(Login("bob", "builder"));
-    const std::string strBob = FolderPath("bob pics");
-    std::vector<std::string> bobFiles = {MakeFile("bob pics/c.jpg", 3000, 3)};
-    ASSERT_TRUE(UploadManager::UploadFolder(strBob, LoginManager::GetTarget(), ISPTypeAuto, false));
-    const std::string strBobFile = ResumeFile();
-    EXPECT_NE(strAliceFile, strBobFile);
-    ASSERT_TRUE(WaitForResumeFile(strBobFile, Set(bobFiles)));
-    for (const enginetest::Report& report : ReportsSince(nBefore))
-        EXPECT_EQ(std::string::npos, report.strFilePath.find("alice")) << report.strFilePath;
-    EXPECT_EQ(nullptr, FolderManager::GetTask(strAlice));
-    Logout();
-    EXPECT_EQ(Set(aliceFiles), Set(ResumeSections(strAliceFile)));
-
-    nBefore = m_reports.Size();
-    ASSERT_TRUE(Login("alice", "wonderland"));
-    for (const enginetest::Report& report : ReportsSince(nBefore))
-        EXPECT_EQ(std::string::npos, report.strFilePath.find("bob")) << report.strFilePath;
-    EXPECT_EQ(TaskStatusStop, m_reports.Last(strAlice).status);
-    ASSERT_TRUE(
-        UploadManager::UploadFolder(strAlice, LoginManager::GetTarget(), ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strAlice, TaskStatusSucceed));
-    ExpectUploadedOnce(strAlice);
-    EXPECT_TRUE(Remote("bob").files.empty());
-    EXPECT_EQ(Set(bobFiles), Set(ResumeSections(strBobFile)));
 }
 
 TEST_F(FolderResumeTest, AFolderStoppedWhileUploadingFinishesWhenStartedAgain) {
@@ -195,7 +135,7 @@ TEST_F(FolderResumeTest, AFolderStoppedWhileUploadingFinishesWhenStartedAgain) {
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, LoginManager::GetTarget(), ISPTypeAuto, true));
     ASSERT_TRUE(WaitForUploads(2));
     ASSERT_TRUE(UploadManager::StopTask(strPics, true, TaskStatusStop));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusStop));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusStop));
     ASSERT_TRUE(WaitForIdle());
     EXPECT_TRUE(FolderManager::GetTask(strPics) != nullptr);
     long long nTotal = 0, nUploaded = 0;
@@ -206,8 +146,7 @@ TEST_F(FolderResumeTest, AFolderStoppedWhileUploadingFinishesWhenStartedAgain) {
     ClearFaults();
 
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, LoginManager::GetTarget(), ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed, std::chrono::seconds(15)))
-        << Describe(strPics);
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed, std::chrono::seconds(15)));
     ExpectUploadedOnce(strPics);
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
 }
@@ -224,7 +163,7 @@ TEST_F(FolderResumeTest, AFolderCancelledWhileUploadingLeavesNoRecords) {
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, LoginManager::GetTarget(), ISPTypeAuto, true));
     ASSERT_TRUE(WaitForUploads(2));
     ASSERT_TRUE(UploadManager::CancelTask(strPics));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusCancel));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusCancel));
     ASSERT_TRUE(WaitForIdle());
     EXPECT_EQ(nullptr, FolderManager::GetTask(strPics));
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {strSingle}));
@@ -247,7 +186,7 @@ TEST_F(FolderResumeTest, CancellingAFolderKnownOnlyFromTheResumeFileRemovesAllIt
     ASSERT_EQ(TaskStatusStop, m_reports.Last(strOld).status);
     velmotest::RemoveTree(strOld);
     ASSERT_TRUE(UploadManager::CancelTask(strOld));
-    ASSERT_TRUE(WaitForFolder(strOld, TaskStatusCancel));
+    ASSERT_TRUE(WaitForStatus(strOld, TaskStatusCancel));
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {strSingle}));
     EXPECT_EQ(nullptr, FolderManager::GetTask(strOld));
 
