@@ -126,31 +126,6 @@ TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFini
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
 }
 
-TEST_F(FolderResumeTest, AFolderStoppedWhileUploadingFinishesWhenStartedAgain) {
-    ASSERT_TRUE(Login());
-    const std::string strPics = FolderPath("pics");
-    std::vector<std::string> files = MakePics("pics");
-    UploadManager::SetMaxUploadCount(2);
-    Fault("action=stall&on=piece&seconds=0.2&count=1000");
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, LoginManager::GetTarget(), ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForUploads(2));
-    ASSERT_TRUE(UploadManager::StopTask(strPics, true, TaskStatusStop));
-    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusStop));
-    ASSERT_TRUE(WaitForIdle());
-    EXPECT_TRUE(FolderManager::GetTask(strPics) != nullptr);
-    long long nTotal = 0, nUploaded = 0;
-    std::string strTarget;
-    std::vector<std::string> left;
-    ResumeManager::GetFolderResumeInfo(strPics, nTotal, nUploaded, strTarget, left);
-    EXPECT_FALSE(left.empty());
-    ClearFaults();
-
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, LoginManager::GetTarget(), ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed, std::chrono::seconds(15)));
-    ExpectUploadedOnce(strPics);
-    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
-}
-
 TEST_F(FolderResumeTest, AFolderCancelledWhileUploadingLeavesNoRecords) {
     ASSERT_TRUE(Login());
     const std::string strSingle = MakeFile("single.bin", 5000, 9);
