@@ -3,8 +3,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <thread>
-
 #include "TestHome.h"
 #include "single_instance.h"
 
@@ -22,20 +20,15 @@ TEST(SingletonMessage, Rules) {
         bool bAddTask;
         std::string strPath;
     };
+    // (the limits, NUL bytes and paths arriving whole are the fuzz target's properties)
     const Case cases[] = {
         {"no path: show the window", kHead, true, true, ""},
-        {"a path with blanks arrives whole", kHead + "/tmp/my files/a b.txt", true, true,
-         "/tmp/my files/a b.txt"},
         {"a path may hold the separator", kHead + "/x;y", true, true, "/x;y"},
         {"shorter than the two commands", "zov_restore;zov_addta", false, false, ""},
         {"not a restore command", "zov_restorx;zov_addtask;/tmp/a", false, false, ""},
         {"restore without adding", "zov_restore;zov_nothing;/tmp/a", true, false, ""},
         {"a command field wider than 19", "zov_restore" + std::string(9, 'x') + ";zov_addtask;/a",
          false, false, ""},
-        {"exactly 1023 bytes", kHead + "/" + std::string(1023 - kHead.size() - 1, 'p'), true, true,
-         "/" + std::string(1023 - kHead.size() - 1, 'p')},
-        {"1024 bytes", kHead + "/" + std::string(1024 - kHead.size() - 1, 'p'), false, false, ""},
-        {"a NUL in the path", kHead + std::string("/a\0b", 4), false, false, ""},
     };
     for (const Case& c : cases) {
         SingletonRequest request;
@@ -45,14 +38,6 @@ TEST(SingletonMessage, Rules) {
         EXPECT_EQ(c.bAddTask, request.bAddTask) << c.pszWhat;
         EXPECT_EQ(c.strPath, request.strPath) << c.pszWhat;
     }
-
-    // the sender refuses a path that would not fit rather than cut it to another file's name
-    std::string strMessage;
-    EXPECT_TRUE(
-        rodedudir::format_singleton_message(std::string(1023 - kHead.size(), 'p'), strMessage));
-    EXPECT_EQ(1023u, strMessage.size());
-    EXPECT_FALSE(
-        rodedudir::format_singleton_message(std::string(1024 - kHead.size(), 'p'), strMessage));
 }
 
 class SingleInstanceTest : public TempHomeTest {
@@ -77,37 +62,25 @@ protected:
     std::string m_strRuntime;
 };
 
-TEST_F(SingleInstanceTest, FirstStartBindsLaterStartsHandOverAndAStaleSocketIsReplaced) {
+// Second starts handing over and a stale socket are proven by the program itself (e2e); here
+// what a start cannot show: a path too long to send, and a client that never finishes.
+TEST_F(SingleInstanceTest, APathTooLongIsRefusedAndASilentClientDoesNotHoldTheServer) {
     std::string strError, strSocket = rodedudir::singleton_socket_path(strError);
     ASSERT_EQ(m_strRuntime + "/ZOVBACKUP_SINGLETON", strSocket) << strError;
-
-    // a socket file nobody listens on, as a crashed instance leaves it
-    int nStale = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    strncpy(addr.sun_path, strSocket.c_str(), sizeof(addr.sun_path) - 1);
-    ASSERT_EQ(0, bind(nStale, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    close(nStale);
-
     EXPECT_EQ(rodedudir::ClaimResult::First, rodedudir::claim_single_instance("", strError))
         << strError;
     int nListen = rodedudir::listening_fd();
     ASSERT_GE(nListen, 0);
-
-    EXPECT_EQ(rodedudir::ClaimResult::HandedOver,
-              rodedudir::claim_single_instance("/tmp/a b", strError));
-    SingletonRequest request;
-    std::string strWhy;
-    ASSERT_TRUE(Receive(nListen, request, strWhy)) << strWhy;
-    EXPECT_TRUE(request.bRestore);
-    EXPECT_EQ("/tmp/a b", request.strPath);
-
     EXPECT_EQ(rodedudir::ClaimResult::PathTooLong,
               rodedudir::claim_single_instance("/" + std::string(1100, 'p'), strError));
 
-    // a client that connects and says nothing does not hold the server for long
     int nSilent = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    strncpy(addr.sun_path, strSocket.c_str(), sizeof(addr.sun_path) - 1);
     ASSERT_EQ(0, connect(nSilent, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    SingletonRequest request;
+    std::string strWhy;
     EXPECT_FALSE(Receive(nListen, request, strWhy));
     EXPECT_EQ("message not ended in time", strWhy);
     close(nSilent);

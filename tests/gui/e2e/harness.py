@@ -294,11 +294,6 @@ def stale_socket(path):
     s.close()
 
 
-def running_instances(binary):
-    out = subprocess.run(['pgrep', '-f', '-x', re.escape(binary) + '( .*)?'], capture_output=True, text=True)
-    return [int(p) for p in out.stdout.split()]
-
-
 def terminate(proc, timeout=20):
     proc.send_signal(signal.SIGTERM)
     return proc.wait(timeout)
