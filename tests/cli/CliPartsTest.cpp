@@ -1,8 +1,10 @@
 // The headless client's parts that need no service: argument forms, the progress texts, and
 // how the task board reads the engine's reports.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "upload/CliOptions.h"
+#include "upload/InputPaths.h"
 #include "upload/ProgressFormat.h"
 #include "upload/TaskBoard.h"
 
@@ -65,6 +67,7 @@ TEST(ProgressFormatTest, SummaryAndLinesAreReadAndCutSafely) {
     // by characters, never inside one: six three-byte characters
     EXPECT_EQ("文件...", FitColumns("文件名很长的", 5));
     EXPECT_EQ("文件名很长的", FitColumns("文件名很长的", 6));
+    EXPECT_EQ("..", FitColumns("abcdef", 2));
 
     ProgressReport report = ReportOf("/x/f.bin", 2);
     report.nFileSize = 1000;
@@ -94,6 +97,15 @@ TEST(TaskBoardTest, EndedTasksStayEndedAndOtherPathsAreIgnored) {
     EXPECT_FALSE(board.AllSucceeded());
     EXPECT_EQ((std::vector<std::string>{"OK a", "FAILED b: 1000 空文件不能上传"}),
               board.FinalLines());
+}
+
+TEST(InputPathsTest, RelativePathsBecomeAbsoluteKeepingDotDot) {
+    char cwd[4096];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
+    const std::string strCwd = std::string(cwd) == "/" ? "" : cwd;
+    EXPECT_EQ(strCwd + "/a/b/c", AbsolutePath("./a//b/./c/"));
+    EXPECT_EQ(strCwd + "/../x", AbsolutePath("../x"));
+    EXPECT_EQ("/abs/x", AbsolutePath("/abs/./x"));
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ TEST(SingletonMessage, Rules) {
         bool bAddTask;
         std::string strPath;
     };
-    // (the limits, NUL bytes and paths arriving whole are the fuzz target's properties)
     const Case cases[] = {
         {"no path: show the window", kHead, true, true, ""},
         {"a path may hold the separator", kHead + "/x;y", true, true, "/x;y"},
@@ -29,6 +28,10 @@ TEST(SingletonMessage, Rules) {
         {"restore without adding", "zov_restore;zov_nothing;/tmp/a", true, false, ""},
         {"a command field wider than 19", "zov_restore" + std::string(9, 'x') + ";zov_addtask;/a",
          false, false, ""},
+        {"exactly 1023 bytes", kHead + "/" + std::string(1023 - kHead.size() - 1, 'p'), true, true,
+         "/" + std::string(1023 - kHead.size() - 1, 'p')},
+        {"1024 bytes", kHead + "/" + std::string(1024 - kHead.size() - 1, 'p'), false, false, ""},
+        {"a NUL in the path", kHead + std::string("/a\0b", 4), false, false, ""},
     };
     for (const Case& c : cases) {
         SingletonRequest request;
@@ -38,6 +41,14 @@ TEST(SingletonMessage, Rules) {
         EXPECT_EQ(c.bAddTask, request.bAddTask) << c.pszWhat;
         EXPECT_EQ(c.strPath, request.strPath) << c.pszWhat;
     }
+
+    // the sender refuses a path that would not fit rather than cut it to another file's name
+    std::string strMessage;
+    EXPECT_TRUE(
+        rodedudir::format_singleton_message(std::string(1023 - kHead.size(), 'p'), strMessage));
+    EXPECT_EQ(1023u, strMessage.size());
+    EXPECT_FALSE(
+        rodedudir::format_singleton_message(std::string(1024 - kHead.size(), 'p'), strMessage));
 }
 
 class SingleInstanceTest : public TempHomeTest {

@@ -269,10 +269,10 @@ TEST(DropText, EntriesAndFileNames) {
         std::string strText;
         std::vector<std::string> files;
     };
-    // (entries being the text's "file://" lines in order is the fuzz target's property)
     const Case cases[] = {
         {"a URI list with CR LF", "file:///a/b.txt\r\nfile:///c%20d/e\r\n", {"/a/b.txt", "/c d/e"}},
-        {"a comment before the entry", "# from a file manager\nfile:///z", {"/z"}},
+        {"the last line without a line end", "file:///x\nfile:///y", {"/x", "/y"}},
+        {"a comment before the entry", "# from a file manager\nfile:///z\n", {"/z"}},
         {"bytes that are not UTF-8", "file:///tmp/caf%E9\n", {"/tmp/caf\xE9"}},
     };
     for (const Case& c : cases) {
