@@ -2,8 +2,7 @@
 // resume file, so each test states what the service and the disk must hold afterwards.
 #include "FolderFixture.h"
 
-#include <ftw.h>
-
+#include <filesystem>
 #include <list>
 
 #include "FormFields.h"
@@ -26,17 +25,6 @@ const char kNotRegularGbk[] =
 
 namespace {
 
-// nftw has no user argument: the walk in progress, one at a time
-std::string g_strWalkBase;
-std::map<std::string, std::string>* g_pWalkFiles = nullptr;
-
-int AddLocalFile(const char* pPath, const struct stat*, int nType, struct FTW*) {
-    if (nType == FTW_F)
-        (*g_pWalkFiles)[std::string(pPath).substr(g_strWalkBase.size() + 1)] =
-            enginetest::FileSha1(pPath);
-    return 0;
-}
-
 std::string Body(const std::string& strRequest) {
     std::string::size_type nPos = strRequest.find("\r\n\r\n");
     return nPos == std::string::npos ? std::string() : strRequest.substr(nPos + 4);
@@ -46,10 +34,10 @@ std::string Body(const std::string& strRequest) {
 
 std::map<std::string, std::string> FolderTest::LocalTree(const std::string& strFolder) const {
     std::map<std::string, std::string> files;
-    g_strWalkBase = Utils::GetParentDir(strFolder);
-    g_pWalkFiles = &files;
-    nftw(strFolder.c_str(), AddLocalFile, 16, FTW_PHYS);
-    g_pWalkFiles = nullptr;
+    const size_t nBase = Utils::GetParentDir(strFolder).size() + 1;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(strFolder))
+        if (entry.symlink_status().type() == std::filesystem::file_type::regular)
+            files[entry.path().string().substr(nBase)] = enginetest::FileSha1(entry.path());
     return files;
 }
 
