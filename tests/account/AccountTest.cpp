@@ -1,12 +1,20 @@
-// The login session against the stand-in service, and against a scripted API host for the
-// replies a real service should never send.
+// The login session and the upload policy it brings, against the stand-in and against a
+// scripted API host for the replies a real service should never send.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "LoginTestSupport.h"
+#include <memory>
+#include <thread>
+
+#include "LoginWaiter.h"
+#include "StandinFixture.h"
+#include "TestHttpServer.h"
 #include "utils/Utils.h"
 
-using namespace accounttest;
+using _VelmoUpload::HashType;
+using _VelmoUpload::HashTypeALL;
+using _VelmoUpload::HashTypeMDVelmo;
+using _VelmoUpload::HashTypeSHA1;
 using _VelmoUpload::Utils;
 using velmotest::ReadFile;
 using velmotest::TestHttpServer;
@@ -14,9 +22,78 @@ using velmotest::WriteFile;
 
 namespace {
 
-class LoginManagerTest : public AccountTest {};
+using _VelmoUpload::LoginManager;
 
-TEST_F(LoginManagerTest, LoginFillsTheSessionFromTheReply) {
+// A password whose length makes the client take it for a remembered hash.
+constexpr char kFortyCharPassword[] = "Abcdefghij0123456789abcdefghij0123456789";
+constexpr long long kQuota = 50000000;
+constexpr long long kSizeLimit = 9000000;
+
+class AccountTest : public velmotest::StandinFixture {
+protected:
+    std::vector<std::string> StandinArgs() const override {
+        return {"--user",           "alice:wonderland",
+                "--user",           std::string("carol:") + kFortyCharPassword,
+                "--user",           "a&b=c:odd name",
+                "--quota",          std::to_string(kQuota),
+                "--size-limit",     std::to_string(kSizeLimit),
+                "--time-limit",     "2.5",
+                "--type-limit",     "jpg",
+                "--type-limit",     "mov",
+                "--file-range",     "0=0-1048576",
+                "--file-range",     "1=1048576-",
+                "--upload-allowed", "2"};
+    }
+    void SetUp() override {
+        StandinFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        LoginManager::Logout();
+        LoginManager::SetApiHost(StandinHost());
+    }
+    void TearDown() override {
+        LoginManager::Logout();
+        LoginManager::SetApiHost(std::string());
+        StandinFixture::TearDown();
+    }
+    bool LoginAndWait(const std::string& strAccount, const std::string& strPwd,
+                      bool bRemember = true, bool bAuto = false) {
+        return m_login.LoginAndWait(strAccount, strPwd, bRemember, bAuto);
+    }
+    // The API host answers the next connections with these bodies, as HTTP 200 replies.
+    void ScriptApiHost(const std::vector<std::string>& vBodies) {
+        std::vector<velmotest::TestHttpServer::Behaviour> script;
+        for (const std::string& strBody : vBodies)
+            script.push_back(velmotest::TestHttpServer::Behaviour::Reply(
+                "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                std::to_string(strBody.size()) + "\r\nConnection: close\r\n\r\n" + strBody));
+        m_pScripted.reset(new velmotest::TestHttpServer(script));
+        LoginManager::SetApiHost("127.0.0.1:" + std::to_string(m_pScripted->Port()));
+    }
+    std::string AccountFile() const { return m_strHome + "/.Vurozudeduz/upload/account.ini"; }
+
+    velmotest::LoginWaiter m_login;
+    std::unique_ptr<velmotest::TestHttpServer> m_pScripted;
+};
+
+// A successful login reply as the service writes it, with the fields a test wants changed.
+inline std::string LoginReplyJson(const std::string& strOverrides = std::string()) {
+    // later keys win in the parser, so overrides go last
+    std::string strJson =
+        "{\"state\":true,\"error\":\"\",\"upload_allowed\":1,\"is_vip\":0,\"user_id\":\"7\","
+        "\"user_name\":\"scripted\",\"face\":\"http://f/x.png\",\"email\":\"s@x\","
+        "\"resource\":\"src\",\"userkey\":\"KEY\",\"url_upload\":\"http://u/up\","
+        "\"url_resume\":\"http://u/re\",\"url_cancel\":\"http://u/ca\",\"target\":\"U_7_0\","
+        "\"time_limit\":0,\"size_limit\":1000,"
+        "\"space\":{\"byte_size_total\":1000,\"byte_size_used\":10,\"byte_size_remain\":990,"
+        "\"size_used_percent\":\"1.00\",\"size_total\":\"1000B\",\"size_used\":\"10B\","
+        "\"size_remain\":\"990B\"},\"type_limit\":[],\"file_range\":{}";
+    if (!strOverrides.empty())
+        strJson += "," + strOverrides;
+    return strJson + "}";
+}
+
+TEST_F(AccountTest, LoginFillsTheSessionFromTheReply) {
     EXPECT_FALSE(LoginManager::GetSpace()) << "nobody is logged in";
     ASSERT_TRUE(LoginAndWait("alice", "wonderland", true, true));
     EXPECT_FALSE(LoginManager::GetUserId().empty());
@@ -55,7 +132,7 @@ TEST_F(LoginManagerTest, LoginFillsTheSessionFromTheReply) {
     EXPECT_FALSE(LoginManager::GetSpace());
 }
 
-TEST_F(LoginManagerTest, TheAccountFileRemembersOnlyTheLastUser) {
+TEST_F(AccountTest, TheAccountFileRemembersOnlyTheLastUser) {
     ASSERT_TRUE(Utils::CreateDir(m_strHome + "/.Vurozudeduz/upload"));
     WriteFile(AccountFile(), "[999]\naccount=someone\nauto=1\nremember=1\nsession=x\n");
 
@@ -93,7 +170,7 @@ TEST_F(LoginManagerTest, TheAccountFileRemembersOnlyTheLastUser) {
               ReadFile(AccountFile()));
 }
 
-TEST_F(LoginManagerTest, UnusualAccountsAndPasswordsArriveIntact) {
+TEST_F(AccountTest, UnusualAccountsAndPasswordsArriveIntact) {
     // a 40-character password: the client cannot tell it from a remembered hash, and the
     // service accepts that signature; a name with form characters
     for (const auto& account :
@@ -104,7 +181,7 @@ TEST_F(LoginManagerTest, UnusualAccountsAndPasswordsArriveIntact) {
     }
 }
 
-TEST_F(LoginManagerTest, RefusedAndFailedLoginsLeaveTheSessionLoggedOut) {
+TEST_F(AccountTest, RefusedAndFailedLoginsLeaveTheSessionLoggedOut) {
     // a wrong password: the service's own text
     EXPECT_FALSE(LoginAndWait("alice", "not it"));
     EXPECT_FALSE(LoginManager::GetErrTip().empty());
@@ -124,7 +201,7 @@ TEST_F(LoginManagerTest, RefusedAndFailedLoginsLeaveTheSessionLoggedOut) {
     EXPECT_EQ(3, m_login.m_nLogins) << "every attempt ends with LoginFinish";
 }
 
-TEST_F(LoginManagerTest, MalformedRepliesAreFailedLogins) {
+TEST_F(AccountTest, MalformedRepliesAreFailedLogins) {
     ASSERT_TRUE(Utils::CreateDir(m_strHome + "/.Vurozudeduz/upload"));
     const std::string strBefore = "[1]\naccount=kept\nauto=1\nremember=0\nsession=\n";
     WriteFile(AccountFile(), strBefore);
@@ -166,7 +243,7 @@ TEST_F(LoginManagerTest, MalformedRepliesAreFailedLogins) {
     EXPECT_TRUE(LoginAndWait("alice", "wonderland", false, false));
 }
 
-TEST_F(LoginManagerTest, RememberedAccountIsReadFromTheFirstSection) {
+TEST_F(AccountTest, RememberedAccountIsReadFromTheFirstSection) {
     std::string strAccount = "x", strPwd = "y";
     bool bRemember = true, bAuto = true;
     EXPECT_FALSE(LoginManager::GetAccountInfo(strAccount, strPwd, bRemember, bAuto));
@@ -224,6 +301,126 @@ TEST_F(LoginManagerTest, RememberedAccountIsReadFromTheFirstSection) {
             EXPECT_EQ(damage.strPassword, strPwd);
         }
     }
+}
+
+// ---------------------------------------------------------------- quota and upload rules
+
+TEST_F(AccountTest, AnotherAccountsReplyIsRefusedAndLargeSizesAreExact) {
+    const std::string strOther =
+        "{\"state\":true,\"user_id\":\"8\",\"space\":{\"byte_size_total\":1,"
+        "\"byte_size_used\":1,\"byte_size_remain\":0}}";
+    const std::string strBig =
+        "{\"state\":true,\"user_id\":\"7\",\"space\":{\"byte_size_total\":1.5e10,"
+        "\"byte_size_used\":5e9,\"byte_size_remain\":1e10,\"size_used_percent\":\"33.33\","
+        "\"size_total\":\"13.97GB\",\"size_used\":\"4.66GB\",\"size_remain\":\"9.31GB\"}}";
+    const std::string strBadType =
+        "{\"state\":true,\"user_id\":\"7\",\"space\":{\"size_used\":\"1B\",\"size_total\":7}}";
+    ScriptApiHost({LoginReplyJson(), strOther, strBig, strBadType, "{\"state\":false}"});
+    ASSERT_TRUE(LoginAndWait("alice", "wonderland"));
+
+    EXPECT_FALSE(LoginManager::GetSpace());
+    EXPECT_EQ(1000, LoginManager::GetTotalSize()) << "another account's numbers are not ours";
+    EXPECT_EQ(990, LoginManager::GetRemainSize());
+
+    ASSERT_TRUE(LoginManager::GetSpace());
+    EXPECT_EQ(15000000000LL, LoginManager::GetTotalSize());
+    EXPECT_EQ(5000000000LL, LoginManager::GetUsedSize());
+    EXPECT_EQ(10000000000LL, LoginManager::GetRemainSize());
+    EXPECT_EQ("4.66GB|13.97GB|33.33", LoginManager::GetSpaceInfo());
+
+    EXPECT_FALSE(LoginManager::GetSpace());
+    EXPECT_EQ("1B|", LoginManager::GetSpaceInfo()) << "fields before the bad one are kept";
+    EXPECT_EQ(15000000000LL, LoginManager::GetTotalSize());
+
+    EXPECT_FALSE(LoginManager::GetSpace());
+
+    // the query carries the session's identity
+    std::vector<std::string> requests = m_pScripted->Requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(0u, requests[1].find("GET /app/user/space?source=src&user_id=7 HTTP/1.1\r\n"))
+        << requests[1];
+}
+
+TEST_F(AccountTest, HashAndTimeRulesOnTheirBoundaries) {
+    struct Case {
+        const char* pszReply;  // fields of the login reply; null: before any login
+        std::vector<std::pair<long long, HashType>> sizes;
+        std::vector<std::pair<const char*, bool>> hashAll;
+        double fTimeLimit;
+        long long nMaxUpload;
+    };
+    const Case cases[] = {
+        // the safest policy while nobody is logged in
+        {nullptr, {{12345, HashTypeALL}}, {{"/a/b.jpg", false}}, 0.5, 0},
+        {"\"file_range\":{\"0\":\"0-1048576\",\"1\":\"1048576-\"},"
+         "\"type_limit\":[\"jpg\",\"\"],\"time_limit\":3.9",
+         {{1, HashTypeSHA1},
+          {1048576, HashTypeSHA1},
+          {1048577, HashTypeMDVelmo},
+          {0, HashTypeALL},  // 0 is not above 0
+          {1LL << 40, HashTypeMDVelmo}},
+         // an empty type matches no dot; the extension of "/x.y/readme" is "y/readme"
+         {{"/x/IMG.JPG", true}, {"/x/archive", true}, {"/x.y/readme", false}},
+         3.9,
+         1000},
+        // ranges set only for both kinds give both; a negative time is floored
+        {"\"file_range\":{\"2\":\"0-100\"},\"time_limit\":-4",
+         {{0, HashTypeALL}, {1, HashTypeALL}, {100, HashTypeALL}, {1LL << 33, HashTypeALL}},
+         {},
+         0.5,
+         1000},
+        // the list is not lower-cased, an unknown range kind is ignored, a time of 0 is floored
+        {"\"type_limit\":[\"jpg\",\"PNG\"],\"file_range\":{\"0\":\"0-1048576\",\"1\":"
+         "\"1048576-\",\"2\":\"5\"}",
+         {{1048576, HashTypeSHA1}, {1048577, HashTypeMDVelmo}, {0, HashTypeALL}},
+         {{"/x/IMG.JPG", true}, {"/x/a.png", false}},
+         0.5,
+         1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszReply ? c.pszReply : "before any login");
+        LoginManager::Logout();
+        if (c.pszReply) {
+            ScriptApiHost({LoginReplyJson(c.pszReply)});
+            ASSERT_TRUE(LoginAndWait("alice", "wonderland"));
+        }
+        for (const auto& size : c.sizes)
+            EXPECT_EQ(size.second, LoginManager::GetHashType(size.first)) << size.first;
+        for (const auto& name : c.hashAll)
+            EXPECT_EQ(name.second, LoginManager::NeedHashAll(name.first)) << name.first;
+        EXPECT_DOUBLE_EQ(c.fTimeLimit, LoginManager::GetTimeLimit());
+        EXPECT_EQ(c.nMaxUpload, LoginManager::GetMaxUploadSize());
+    }
+}
+
+TEST_F(AccountTest, ReadersNeverSeeAHalfWrittenSession) {
+    ASSERT_TRUE(LoginAndWait("alice", "wonderland"));
+    const std::string strSpaceInfo = LoginManager::GetSpaceInfo();
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nBad{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back([&] {
+            while (!bStop) {
+                if (LoginManager::GetSpaceInfo() != strSpaceInfo)
+                    ++nBad;
+                if (LoginManager::GetTotalSize() != kQuota)
+                    ++nBad;
+                if (LoginManager::GetHashType(2000000) != HashTypeMDVelmo)
+                    ++nBad;
+            }
+        });
+    std::thread refresher([&] {
+        for (int i = 0; i < 20; ++i)
+            LoginManager::GetSpace();
+    });
+    for (int i = 0; i < 20; ++i)
+        EXPECT_TRUE(LoginManager::GetSpace());
+    refresher.join();
+    bStop = true;
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(0, nBad);
 }
 
 }  // namespace
