@@ -1,7 +1,6 @@
 // Engine fixture: a stand-in, a logged-in session and a recording progress callback.
 #include "EngineFixture.h"
 
-#include <fstream>
 #include <random>
 
 #include "ContentFiles.h"
@@ -11,16 +10,6 @@
 using namespace _VelmoUpload;
 
 namespace enginetest {
-
-void ReportLog::Add(Report report) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_reports.push_back(std::move(report));
-}
-
-std::vector<Report> ReportLog::All() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_reports;
-}
 
 std::vector<Report> ReportLog::For(const std::string& strPath, size_t nFrom, bool bRunning) const {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -47,16 +36,6 @@ int ReportLog::Count(const std::string& strPath, int status) const {
     for (const Report& report : For(strPath))
         nCount += report.status == status;
     return nCount;
-}
-
-size_t ReportLog::Size() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_reports.size();
-}
-
-void ReportLog::Clear() {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_reports.clear();
 }
 
 std::vector<std::string> EngineTest::StandinArgs() const {
@@ -92,18 +71,12 @@ bool EngineTest::Login(const std::string& strAccount, const std::string& strPwd)
 }
 
 std::string EngineTest::MakeFile(const std::string& strName, long long nSize, unsigned nSeed) {
-    std::string strPath = m_strWork + "/" + strName;
+    std::string strPath = m_strWork + "/" + strName, strData(static_cast<size_t>(nSize), '\0');
     Utils::CreateDir(Utils::GetParentDir(strPath));
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
     std::mt19937 rng(nSeed);
-    std::string block(65536, '\0');
-    for (long long nLeft = nSize; nLeft > 0;) {
-        size_t n = static_cast<size_t>(std::min<long long>(nLeft, 65536));
-        for (size_t i = 0; i < n; ++i)
-            block[i] = static_cast<char>(rng());
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        nLeft -= static_cast<long long>(n);
-    }
+    for (char& c : strData)
+        c = static_cast<char>(rng());
+    velmotest::WriteFile(strPath, strData);
     return strPath;
 }
 

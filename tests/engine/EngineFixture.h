@@ -2,6 +2,8 @@
 // progress callback that records every report, and helpers to make files and wait for tasks.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -11,15 +13,33 @@
 #include "RecordingProxy.h"
 #include "StandinFixture.h"
 #include "Velmoupload.h"
+#include "WaitFor.h"
+#include "core/ResumeManager.h"
+#include "utils/Utils.h"
 
 namespace enginetest {
+
+const long long kMiB = 1048576;
+// the task summary once nothing is queued or running
+const char kIdle[] = "0,0,0,00:00:00";
 
 using Report = _VelmoUpload::ProgressReport;
 
 class ReportLog {
 public:
-    void Add(Report report);
-    std::vector<Report> All() const;
+    void Add(Report report) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_reports.push_back(std::move(report));
+    }
+    std::vector<Report> All() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_reports;
+    }
+    size_t Size() const { return All().size(); }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_reports.clear();
+    }
     // Reports of the path, from report nFrom on; bRunning: only hashing or uploading ones.
     std::vector<Report> For(const std::string& strPath, size_t nFrom = 0,
                             bool bRunning = false) const;
@@ -30,8 +50,6 @@ public:
     Report Last(const std::string& strPath) const;
     // Reports of the path with that status.
     int Count(const std::string& strPath, int status) const;
-    size_t Size() const;
-    void Clear();
 
 private:
     mutable std::mutex m_lock;  // guards m_reports

@@ -2,18 +2,10 @@
 // the stand-in on a fresh connection, and its reply (or the scripted one) handed back.
 #include "RecordingProxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
 
-#include "PieceBody.h"
+#include "http/sockets/ActiveSocket.h"
 
 namespace enginetest {
 
@@ -61,12 +53,9 @@ PieceRequest ParsePieceRequest(const std::string& strRaw) {
             strBoundary) ||
         !standin::ParsePieceBody(strBody, strBoundary, body, strError))
         return piece;
-    piece.strFileId = body.strFileId;
-    piece.strQuickId = body.strQuickId;
-    piece.strRange = body.strRange;
-    piece.strHash = body.strHash;
-    piece.strFileName = body.strFileName;
+    static_cast<standin::PieceBody&>(piece) = body;
     piece.strData.assign(body.pData, body.nData);
+    piece.pData = nullptr;  // it pointed into this function's copy of the body
     piece.bParsed = true;
     return piece;
 }
@@ -127,43 +116,15 @@ std::string RecordingProxy::Handle(const std::string& strRequest) {
 
 std::string RecordingProxy::Forward(const std::string& strRequest) const {
     uint16_t nPort = m_nUpstream;
-    if (nPort == 0 || !IsComplete(strRequest))
-        return std::string();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return std::string();
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(nPort);
+    _VelmoUpload::CActiveSocket socket;
     std::string strReply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-        bool bSent = true;
-        for (size_t nSent = 0; bSent && nSent < strRequest.size();) {
-            ssize_t n =
-                send(fd, strRequest.data() + nSent, strRequest.size() - nSent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            bSent = n > 0;
-            if (bSent)
-                nSent += static_cast<size_t>(n);
-        }
-        // the stand-in closes every connection after its reply, which ends the read
-        char buf[16384];
-        while (bSent) {
-            pollfd pfd{fd, POLLIN, 0};
-            if (poll(&pfd, 1, 30000) <= 0)
-                break;
-            ssize_t n = recv(fd, buf, sizeof(buf), 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            strReply.append(buf, static_cast<size_t>(n));
-        }
-    }
-    close(fd);
+    if (nPort == 0 || !IsComplete(strRequest) || !socket.Initialize() ||
+        !socket.Open("127.0.0.1", nPort) ||
+        socket.Send(reinterpret_cast<const uint8_t*>(strRequest.data()), strRequest.size()) <= 0)
+        return strReply;
+    // the stand-in closes every connection after its reply, which ends the read
+    for (int32_t n; (n = socket.Receive(16384)) > 0;)
+        strReply.append(reinterpret_cast<const char*>(socket.GetData()), static_cast<size_t>(n));
     return strReply;
 }
 

@@ -2,24 +2,20 @@
 // threads, so a test can tell that one ended or that no second one was started.
 #pragma once
 
-#include <dirent.h>
-
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 namespace velmotest {
 
 inline int ThreadsNamed(const std::string& strName) {
-    DIR* pDir = opendir("/proc/self/task");
-    if (!pDir)
-        return -1;
     int nCount = 0;
-    while (dirent* pEntry = readdir(pDir)) {
-        std::ifstream in(std::string("/proc/self/task/") + pEntry->d_name + "/comm");
+    std::error_code error;  // a thread that ends during the walk is simply not counted
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream in(task.path() / "comm");
         std::string strComm;
-        nCount += pEntry->d_name[0] != '.' && std::getline(in, strComm) && strComm == strName;
+        nCount += std::getline(in, strComm) && strComm == strName;
     }
-    closedir(pDir);
     return nCount;
 }
 

@@ -8,20 +8,11 @@
 #include "FormFields.h"
 #include "Records.h"
 #include "SqliteDb.h"
-#include "WaitFor.h"
-#include "core/ResumeManager.h"
 #include "ini/QvIniFile.h"
-#include "utils/Utils.h"
 
 using namespace _VelmoUpload;
 
 namespace foldertest {
-
-const char kEmptyFolderGbk[] = "\xBF\xD5\xCE\xC4\xBC\xFE\xBC\xD0\xB2\xBB\xC4\xDC\xC9\xCF\xB4\xAB";
-const char kListFailedGbk[] =
-    "\xBB\xF1\xC8\xA1\xCE\xC4\xBC\xFE\xBC\xD0\xC1\xD0\xB1\xED\xCA\xA7\xB0\xDC";
-const char kNotRegularGbk[] =
-    "\xB2\xBB\xCA\xC7\xC6\xD5\xCD\xA8\xCE\xC4\xBC\xFE\xA3\xAC\xCE\xDE\xB7\xA8\xC9\xCF\xB4\xAB";
 
 namespace {
 

@@ -52,9 +52,11 @@ protected:
     std::string FolderPath(const std::string& strName) const { return m_strWork + "/" + strName; }
 };
 
-// "空文件夹不能上传", "获取文件夹列表失败" and "不是普通文件，无法上传" in GBK.
-extern const char kEmptyFolderGbk[];
-extern const char kListFailedGbk[];
-extern const char kNotRegularGbk[];
+using enginetest::kMiB;
+
+// A text of the catalogue as the engine reports it, in GBK.
+inline std::string Gbk(const char* pszUtf8) {
+    return _VelmoUpload::Utils::StringU2G(pszUtf8);
+}
 
 }  // namespace foldertest
