@@ -7,16 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <random>
 #include <regex>
 #include <sstream>
 
-#include "ContentFiles.h"
-#include "StandinFixture.h"
-#include "TestHome.h"
-#include "WaitFor.h"
-#include "http/QvHttpClient.h"
-#include "utils/Utils.h"
+#include "EngineFixture.h"
 
 extern char** environ;
 
@@ -97,10 +91,8 @@ bool HasLine(const std::string& strText, const std::string& strLine) {
     return ("\n" + strText).find("\n" + strLine + "\n") != std::string::npos;
 }
 
-class CliTest : public velmotest::StandinFixture {
+class CliTest : public enginetest::EngineTest {
 protected:
-    std::vector<std::string> StandinArgs() const override { return {"--user", "alice:wonderland"}; }
-
     CliResult RunIn(const std::string& strDir, const std::vector<std::string>& vArgs,
                     const std::string& strStdin = "") {
         return CliProcess(m_strHome, strDir, vArgs, strStdin).Wait();
@@ -117,34 +109,14 @@ protected:
     }
 
     // nSize pseudo-random bytes in the work folder; returns the name (relative to it).
-    std::string MakeFile(const std::string& strName, size_t nSize, unsigned nSeed) {
-        std::mt19937 rng(nSeed);
-        std::string strData(nSize, '\0');
-        for (char& c : strData)
-            c = static_cast<char>(rng());
-        velmotest::WriteFile(m_strWork + "/" + strName, strData);
-        return strName;
-    }
-
-    // The service holds exactly the bytes of the file.
-    void ExpectStored(const std::string& strName) {
-        const std::string strPath = m_strWork + "/" + strName;
-        std::string strSha1;
-        int nError = 0;
-        ASSERT_TRUE(Utils::GetFileHash(strPath, strSha1, nError, nullptr));
-        standin::ContentFiles files;
-        files.Open(StandinDataDir());
-        std::string strStored = files.ContentPath(strSha1);
-        ASSERT_TRUE(Utils::IsExist(strStored)) << strName << " is not on the service";
-        EXPECT_TRUE(velmotest::ReadFile(strStored) == velmotest::ReadFile(strPath)) << strName;
+    std::string MakeFile(const std::string& strName, long long nSize, unsigned nSeed) {
+        return EngineTest::MakeFile(strName, nSize, nSeed), strName;
     }
 };
 
 TEST_F(CliTest, EachFileAndFolderEndsInOneLineAndAFailureFailsOnlyItself) {
     std::string strA = MakeFile("a.bin", 1048576 + 1, 1);
     std::string strEmpty = MakeFile("empty.bin", 0, 3);
-    ASSERT_EQ(0, mkdir((m_strWork + "/folder").c_str(), 0700));
-    ASSERT_EQ(0, mkdir((m_strWork + "/folder/sub").c_str(), 0700));
     MakeFile("folder/top.bin", 1048576 + 3, 10);
     MakeFile("folder/sub/deep.bin", 700, 11);
     CliResult result = RunAsAlice({"--remember", "--jobs", "2", strA, strEmpty, "folder/"});
@@ -154,7 +126,7 @@ TEST_F(CliTest, EachFileAndFolderEndsInOneLineAndAFailureFailsOnlyItself) {
         << result.strOut;
     EXPECT_TRUE(HasLine(result.strOut, "OK folder/")) << result.strOut;
     for (const char* pszName : {"a.bin", "folder/top.bin", "folder/sub/deep.bin"})
-        ExpectStored(pszName);
+        ExpectStored(m_strWork + "/" + pszName);
     // the engine's own diagnostics never mix into the results
     std::istringstream out(result.strOut);
     for (std::string strLine; std::getline(out, strLine);)
@@ -188,17 +160,14 @@ TEST_F(CliTest, RememberedAccountLogsInWithoutUser) {
     CliResult again = Run({"b.bin"});
     EXPECT_EQ(0, again.nExitCode) << again.strOut << again.strErr;
     EXPECT_TRUE(HasLine(again.strOut, "OK b.bin")) << again.strOut;
-    ExpectStored("b.bin");
+    ExpectStored(m_strWork + "/b.bin");
 }
 
 TEST_F(CliTest, InterruptedUploadIsListedAndResumed) {
     std::string strFile = MakeFile("big.bin", 4 * 1048576 + 7, 8);
     const std::string strAbsolute = m_strWork + "/big.bin";
     // every piece waits a moment at the service, so the signal lands in the middle
-    std::string strReply;
-    _VelmoUpload::QvHttpClient control;
-    ASSERT_TRUE(control.Post(StandinUrl("/_standin/fault"),
-                             "action=stall&on=piece&seconds=0.5&count=4", strReply));
+    Fault("action=stall&on=piece&seconds=0.5&count=4");
 
     CliProcess upload(
         m_strHome, m_strWork,
@@ -224,7 +193,7 @@ TEST_F(CliTest, InterruptedUploadIsListedAndResumed) {
     // (the stand-in logs a continued upload as "... resume PICKCODE at OFFSET")
     EXPECT_TRUE(std::regex_search(StandinLog(), std::regex(" resume \\S+ at [1-9]")))
         << StandinLog();
-    ExpectStored(strFile);
+    ExpectStored(strAbsolute);
     EXPECT_EQ("", RunIn(m_strHome, {"--server", StandinHost()}).strOut);
 }
 
