@@ -91,17 +91,7 @@ TEST_F(QuickDigestTest, AKnownQuickDigestBringsTheSha1AndASecondDispatch) {
 
 // ---------------------------------------------------------------- refusals and full accounts
 
-class ServiceReplyTest : public ProxiedEngineTest {
-protected:
-    // A file that spends a while in its pieces, so other tasks can come and go meanwhile.
-    void StartSlowFile(const std::string& strPath) {
-        Fault("action=stall&on=piece&seconds=0.4&count=100");
-        ASSERT_TRUE(StartFile(strPath));
-        ASSERT_TRUE(WaitForLog("GET /2.0/check", LogLines("GET /2.0/check").size() + 1));
-    }
-};
-
-TEST_F(ServiceReplyTest, ASha1DispatchAnsweredWith300EndsWith300) {
+TEST_F(ProxiedEngineTest, ASha1DispatchAnsweredWith300EndsWith300) {
     ASSERT_TRUE(Login());
     std::string strPath = MakeFile("collide.bin", 5000, 6);
     Fault("action=status&on=dispatch&statuscode=300");
@@ -112,7 +102,7 @@ TEST_F(ServiceReplyTest, ASha1DispatchAnsweredWith300EndsWith300) {
     EXPECT_EQ(1u, m_proxy.Requests("POST /files/upload").size());
 }
 
-TEST_F(ServiceReplyTest, ARefusalShowsTheServicesOwnMessage) {
+TEST_F(ProxiedEngineTest, ARefusalShowsTheServicesOwnMessage) {
     ASSERT_TRUE(Login());
     // (kind of request, its message in UTF-8)
     const std::pair<std::string, std::string> cases[] = {
@@ -134,7 +124,7 @@ TEST_F(ServiceReplyTest, ARefusalShowsTheServicesOwnMessage) {
     }
 }
 
-TEST_F(ServiceReplyTest, NoSpaceStopsEveryOtherTask) {
+TEST_F(ProxiedEngineTest, NoSpaceStopsEveryOtherTask) {
     ASSERT_TRUE(Login());
     UploadManager::SetMaxUploadCount(2);
     // (fault that leaves the account without room, code the failing file ends with)
@@ -148,7 +138,10 @@ TEST_F(ServiceReplyTest, NoSpaceStopsEveryOtherTask) {
         std::string strRunning = MakeFile("running" + strTag + ".bin", 4 * kMiB + 7, 51);
         std::string strFailing = MakeFile("failing" + strTag + ".bin", 1000, 52);
         std::string strQueued = MakeFile("queued" + strTag + ".bin", 1000, 53);
-        StartSlowFile(strRunning);
+        // it spends a while in its pieces, so the others come and go meanwhile
+        Fault("action=stall&on=piece&seconds=0.4&count=100");
+        ASSERT_TRUE(StartFile(strRunning));
+        ASSERT_TRUE(WaitForLog("GET /2.0/check", LogLines("GET /2.0/check").size() + 1));
         Fault(c.first);
         ASSERT_TRUE(StartFile(strFailing));
         ASSERT_TRUE(StartFile(strQueued));
@@ -163,7 +156,7 @@ TEST_F(ServiceReplyTest, NoSpaceStopsEveryOtherTask) {
     }
 }
 
-TEST_F(ServiceReplyTest, APieceReplyThatArrivesButIsUnusableEndsTheTask) {
+TEST_F(ProxiedEngineTest, APieceReplyThatArrivesButIsUnusableEndsTheTask) {
     ASSERT_TRUE(Login());
     m_proxy.AnswerInstead("POST /2.0/bigupload", 0,
                           "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n", false);
