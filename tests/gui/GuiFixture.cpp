@@ -34,15 +34,6 @@ void RecordWarning(const gchar* pszDomain, GLogLevelFlags level, const gchar* ps
         g_warnings.push_back(std::string(pszDomain ? pszDomain : "") + ": " + pszMessage);
 }
 
-void InitGtkOnce() {
-    static char szName[] = "gui_tests";
-    static char* argvStore[] = {szName, nullptr};
-    static int argc = 1;
-    static char** argv = argvStore;
-    static Gtk::Main* s_pMain = new Gtk::Main(argc, argv, true);  // lives as long as the process
-    (void)s_pMain;
-}
-
 }  // namespace
 
 bool PumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
@@ -125,7 +116,12 @@ void GuiTest::SetUp() {
     setenv("LC_ALL", "C.UTF-8", 1);
     setenv("LANGUAGE", Language().empty() ? "en" : Language().c_str(), 1);
     ++_nl_msg_cat_cntr;
-    InitGtkOnce();
+    static char szName[] = "gui_tests";
+    static char* argvStore[] = {szName, nullptr};
+    static int argc = 1;
+    static char** argv = argvStore;
+    static Gtk::Main* s_pMain = new Gtk::Main(argc, argv, true);  // once, for the whole process
+    (void)s_pMain;
     g_warnings.clear();
     g_log_set_default_handler(&RecordWarning, nullptr);
     for (const char* pszDomain : {"Gtk", "Gdk", "GLib-GObject", "GLib", "GdkPixbuf"})
