@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "ProgressReport.h"
 #include "utils/mutex.h"
 
 namespace _VelmoUpload {
@@ -164,7 +165,8 @@ struct FolderTaskParams {
 };
 typedef FolderTaskParams* PFolderTaskParams;
 
-// Every report of the engine goes through this one function pointer (see UploadManager).
+// Every report of the engine goes through this one function pointer (see UploadManager);
+// ProgressReport holds a copy of its arguments.
 typedef void (*ProgressCallbackFun)(std::string strFileName, std::string strFilePath,
                                     int64_t nFileSize, int64_t nUploadSize, int nSpeed,
                                     int tLeftTime, int status, double fHashPercent, int nErrorCode,

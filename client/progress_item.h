@@ -4,29 +4,20 @@
 
 #include <gtkmm/treemodel.h>
 
-#include <cstdint>
 #include <string>
+
+#include "TaskModel.h"
 
 namespace rodedudir {
 
 class UploadWindow;
 
-struct _ProgressItem {
-    std::string strFileName;  // display name
-    std::string strFilePath;  // the task's key, as the engine spells it
-    int64_t nFileSize = 0;
-    int64_t nUploadSize = 0;
-    int nSpeed = 0;
-    int tLeftTime = 0;
-    int status = 0;
-    double fHashPercent = 0.0;
-    int nErrorCode = 0;
-    std::string strErrorMsg;  // UTF-8
-    std::string strPickCode;
-    std::string strTaskInfo;
-    bool isFolder = false;
-    // the row that shows this task while it is stored in the window's task list; only ever
-    // set to a row that exists: erasing a row drops its record
+// The engine's report (strErrorMsg converted to UTF-8 on arrival) and, once stored in the
+// window's task list, the row that shows it; copyable member by member.
+struct _ProgressItem : _VelmoUpload::ProgressReport {
+    using ProgressReport::ProgressReport;
+
+    // only ever set to a row that exists: erasing a row drops its record
     Gtk::TreeModel::iterator iter;
 };
 

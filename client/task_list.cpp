@@ -72,21 +72,11 @@ void progress(std::string strFileName, std::string strFilePath, int64_t nFileSiz
               int nErrorCode, std::string strErrorMsg, std::string strPickCode, bool isFolder,
               std::string strTaskInfo, void* data) {
     try {
-        std::unique_ptr<_ProgressItem> pItem(new _ProgressItem);
-        pItem->strFileName = strFileName;
-        pItem->strFilePath = strFilePath;
-        pItem->nFileSize = nFileSize;
-        pItem->nUploadSize = nUploadSize;
-        pItem->nSpeed = nSpeed;
-        pItem->tLeftTime = tLeftTime;
-        pItem->status = status;
-        pItem->fHashPercent = fHashPercent;
-        pItem->nErrorCode = nErrorCode;
+        std::unique_ptr<_ProgressItem> pItem(new _ProgressItem(
+            strFileName, strFilePath, nFileSize, nUploadSize, nSpeed, tLeftTime, status,
+            fHashPercent, nErrorCode, std::string(), strPickCode, isFolder, strTaskInfo));
         if (!strErrorMsg.empty())
             pItem->strErrorMsg = ValidUtf8(gbk_to_utf8(strErrorMsg));
-        pItem->strPickCode = strPickCode;
-        pItem->strTaskInfo = strTaskInfo;
-        pItem->isFolder = isFolder;
 
         // one write per report, so reports of two threads never interleave their lines
         std::ostringstream out;

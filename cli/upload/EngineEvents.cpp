@@ -24,22 +24,14 @@ std::deque<CliEvent> EventQueue::WaitAndTakeAll(std::chrono::milliseconds timeou
 void EventQueue::OnProgress(std::string strFileName, std::string strFilePath, int64_t nFileSize,
                             int64_t nUploadSize, int nSpeed, int tLeftTime, int status,
                             double fHashPercent, int nErrorCode, std::string strErrorMsg,
-                            std::string, bool bIsFolder, std::string strTaskInfo, void* data) {
+                            std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
+                            void* data) {
     CliEvent event;
     event.kind = CliEvent::Report;
-    ProgressReport& report = event.report;
-    report.strFileName = std::move(strFileName);
-    report.strFilePath = std::move(strFilePath);
-    report.nFileSize = nFileSize;
-    report.nUploadSize = nUploadSize;
-    report.nSpeed = nSpeed;
-    report.tLeftTime = tLeftTime;
-    report.status = status;
-    report.fHashPercent = fHashPercent;
-    report.nErrorCode = nErrorCode;
-    report.strErrorMsg = std::move(strErrorMsg);
-    report.bIsFolder = bIsFolder;
-    report.strTaskInfo = std::move(strTaskInfo);
+    event.report =
+        ProgressReport(std::move(strFileName), std::move(strFilePath), nFileSize, nUploadSize,
+                       nSpeed, tLeftTime, status, fHashPercent, nErrorCode, std::move(strErrorMsg),
+                       std::move(strPickCode), bIsFolder, std::move(strTaskInfo));
     static_cast<EventQueue*>(data)->Push(std::move(event));
 }
 

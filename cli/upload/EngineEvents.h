@@ -10,22 +10,11 @@
 #include <mutex>
 #include <string>
 
+#include "TaskModel.h"
+
 namespace velmocli {
 
-struct ProgressReport {
-    std::string strFileName;
-    std::string strFilePath;
-    int64_t nFileSize = 0;
-    int64_t nUploadSize = 0;
-    int nSpeed = 0;
-    int tLeftTime = 0;
-    int status = 0;
-    double fHashPercent = 0;
-    int nErrorCode = 0;
-    std::string strErrorMsg;  // GBK, as the engine keeps it
-    bool bIsFolder = false;
-    std::string strTaskInfo;
-};
+using _VelmoUpload::ProgressReport;
 
 struct CliEvent {
     enum Kind { Report, LoginDone, Interrupt };

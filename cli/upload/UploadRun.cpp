@@ -38,7 +38,7 @@ void Pump(EventQueue& queue, TaskBoard& board, std::chrono::milliseconds wait) {
         if (event.kind != CliEvent::Report || !board.Apply(event.report))
             continue;
         // read now: the folder record stays registered after an error, until the next run
-        if (event.report.bIsFolder && event.report.status == TaskStatusError)
+        if (event.report.isFolder && event.report.status == TaskStatusError)
             board.SetFailedFiles(event.report.strFilePath,
                                  FolderFailures(event.report.strFilePath));
     }

@@ -7,44 +7,35 @@ tool=${1:?usage: $0 PATH-TO-velmo-hash}
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmo-hash-test.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT INT TERM
 failures=0
-
 fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
 
-upper() { tr 'abcdef' 'ABCDEF'; }
-
 printf 'abc' >"$work/abc"
 : >"$work/empty"
 head -c 100000 /dev/urandom >"$work/random file"
 
-# Small files: MDVelmo is the whole-file SHA-1.
-for name in abc empty; do
+# Small files: MDVelmo is the whole-file SHA-1; a larger file's is another 40 hex digits.
+for name in abc empty "random file"; do
     path="$work/$name"
-    sum=$(sha1sum "$path" | cut -c1-40 | upper)
+    sum=$(sha1sum "$path" | cut -c1-40 | tr 'abcdef' 'ABCDEF')
     size=$(wc -c <"$path" | tr -d ' ')
     line=$("$tool" "$path") || fail "$name: non-zero exit"
-    [ "$line" = "$sum $sum $size $path" ] || fail "$name: got '$line', want '$sum $sum $size $path'"
+    md=$(echo "$line" | cut -d' ' -f2)
+    [ "$line" = "$sum $md $size $path" ] || fail "$name: got '$line'"
+    case "$name:${#md}" in
+        "random file:40") [ "$md" != "$sum" ] || fail "$name: MDVelmo is the SHA-1" ;;
+        *:40) [ "$md" = "$sum" ] || fail "$name: MDVelmo '$md' is not the SHA-1" ;;
+        *) fail "$name: bad MDVelmo '$md'" ;;
+    esac
 done
-
-# A larger file: the SHA-1 and the size are checkable, the MDVelmo must be another 40 hex digits.
-path="$work/random file"
-sum=$(sha1sum "$path" | cut -c1-40 | upper)
-line=$("$tool" "$path") || fail "random file: non-zero exit"
-case "$line" in
-    "$sum "[0-9A-F]*" 100000 $path") ;;
-    *) fail "random file: got '$line'" ;;
-esac
-mdvelmo=$(echo "$line" | cut -d' ' -f2)
-[ ${#mdvelmo} -eq 40 ] && [ "$mdvelmo" != "$sum" ] || fail "random file: bad MDVelmo '$mdvelmo'"
 [ "$("$tool" --portable "$path")" = "$line" ] || fail "--portable gives another line"
 
 # One missing file: reported on stderr, the others still printed, failure at the end.
-"$tool" "$work/abc" "$work/missing" "$work/empty" >"$work/out" 2>"$work/err"
-status=$?
-[ $status -ne 0 ] || fail "missing file: exit status 0"
-[ "$(wc -l <"$work/out" | tr -d ' ')" -eq 2 ] || fail "missing file: other files not printed: $(cat "$work/out")"
+"$tool" "$work/abc" "$work/missing" "$work/empty" >"$work/out" 2>"$work/err" &&
+    fail "missing file: exit status 0"
+[ "$(wc -l <"$work/out" | tr -d ' ')" -eq 2 ] || fail "missing file: other files not printed"
 grep -q "missing" "$work/err" || fail "missing file: nothing on stderr"
 grep -q "missing" "$work/out" && fail "missing file: reported on stdout"
 
@@ -52,9 +43,7 @@ grep -q "missing" "$work/out" && fail "missing file: reported on stdout"
 "$tool" --bench "$work/abc" | grep -q '^A9993E364706816ABA3E25717850C26C9CD0D89D .* MB/s' ||
     fail "--bench output"
 "$tool" >/dev/null 2>"$work/err"
-[ $? -eq 2 ] || fail "no arguments: exit status not 2"
-grep -q usage "$work/err" || fail "no arguments: no usage on stderr"
-"$tool" --help | grep -q usage || fail "--help prints no usage"
+[ $? -eq 2 ] && grep -q usage "$work/err" || fail "no arguments: not a usage error"
 
 [ $failures -eq 0 ] && echo "velmo-hash: all checks passed"
 exit $((failures != 0))

@@ -1,92 +1,41 @@
 // Engine fixture: a stand-in, a logged-in session and a recording progress callback.
 #include "EngineFixture.h"
 
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "ContentFiles.h"
-#include "WaitFor.h"
-#include "http/QvHttpClient.h"
+#include "TestHome.h"
 #include "utils/Utils.h"
 
 using namespace _VelmoUpload;
 
 namespace enginetest {
 
-namespace {
-
-class FinishObserver : public LoginObserver {
-public:
-    void LoginFinish() override { ++m_nCount; }
-    void LogoutFinish() override {}
-    std::atomic<int> m_nCount{0};
-};
-
-FinishObserver g_observer;
-
-bool IsFinal(int status) {
-    return status == TaskStatusStop || status == TaskStatusError || status == TaskStatusSucceed ||
-           status == TaskStatusCancel;
-}
-
-}  // namespace
-
-void ReportLog::Add(const Report& report) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_reports.push_back(report);
-}
-
-std::vector<Report> ReportLog::All() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_reports;
-}
-
-std::vector<Report> ReportLog::For(const std::string& strPath) const {
+std::vector<Report> ReportLog::For(const std::string& strPath, size_t nFrom, bool bRunning) const {
     std::lock_guard<std::mutex> lock(m_lock);
     std::vector<Report> found;
-    for (const Report& report : m_reports)
-        if (report.strFilePath == strPath)
-            found.push_back(report);
+    for (size_t i = nFrom; i < m_reports.size(); ++i)
+        if (m_reports[i].strFilePath == strPath &&
+            (!bRunning || m_reports[i].status == TaskStatusHash ||
+             m_reports[i].status == TaskStatusUpload))
+            found.push_back(m_reports[i]);
     return found;
 }
 
 Report ReportLog::Last(const std::string& strPath) const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    for (auto it = m_reports.rbegin(); it != m_reports.rend(); ++it)
-        if (it->strFilePath == strPath)
-            return *it;
+    std::vector<Report> found = For(strPath);
+    if (!found.empty())
+        return found.back();
     Report none;
     none.status = -1;
     return none;
 }
 
-std::vector<Report> ReportLog::Running(const std::string& strPath, size_t nFrom) const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    std::vector<Report> found;
-    for (size_t i = nFrom; i < m_reports.size(); ++i)
-        if (m_reports[i].strFilePath == strPath &&
-            (m_reports[i].status == TaskStatusHash || m_reports[i].status == TaskStatusUpload))
-            found.push_back(m_reports[i]);
-    return found;
-}
-
 int ReportLog::Count(const std::string& strPath, int status) const {
-    std::lock_guard<std::mutex> lock(m_lock);
     int nCount = 0;
-    for (const Report& report : m_reports)
-        nCount += report.strFilePath == strPath && report.status == status ? 1 : 0;
+    for (const Report& report : For(strPath))
+        nCount += report.status == status;
     return nCount;
-}
-
-size_t ReportLog::Size() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_reports.size();
-}
-
-void ReportLog::Clear() {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_reports.clear();
 }
 
 std::vector<std::string> EngineTest::StandinArgs() const {
@@ -98,7 +47,6 @@ void EngineTest::SetUp() {
     StandinFixture::SetUp();
     if (HasFatalFailure())
         return;
-    LoginManager::AddObserver(&g_observer);
     LoginManager::SetApiHost(StandinHost());
     // the engine's settings are process-wide: every test starts from the defaults
     UploadManager::SetMaxUploadCount(1);
@@ -110,49 +58,31 @@ void EngineTest::TearDown() {
     // upload threads of this test end on their own once stopped; give them the moment
     velmotest::waitFor([] { return UploadManager::GetRunningCount() <= 0; },
                        std::chrono::seconds(10));
-    LoginManager::RemoveObserver(&g_observer);
     LoginManager::SetApiHost(std::string());
     UploadManager::SetMaxUploadCount(1);
     StandinFixture::TearDown();
 }
 
 bool EngineTest::Login(const std::string& strAccount, const std::string& strPwd) {
-    int nBefore = g_observer.m_nCount;
-    if (!LoginManager::Login(strAccount, strPwd, true, false))
-        return false;
-    if (!velmotest::waitFor([&] { return g_observer.m_nCount > nBefore; },
-                            std::chrono::seconds(30)))
-        return false;
-    if (!LoginManager::IsLogin())
+    if (!m_login.LoginAndWait(strAccount, strPwd))
         return false;
     UploadManager::Initialize(&EngineTest::OnProgress, this);
     return true;
 }
 
 std::string EngineTest::MakeFile(const std::string& strName, long long nSize, unsigned nSeed) {
-    std::string strPath = m_strWork + "/" + strName;
+    std::string strPath = m_strWork + "/" + strName, strData(static_cast<size_t>(nSize), '\0');
     Utils::CreateDir(Utils::GetParentDir(strPath));
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
     std::mt19937 rng(nSeed);
-    std::string block(65536, '\0');
-    for (long long nLeft = nSize; nLeft > 0;) {
-        size_t n = static_cast<size_t>(std::min<long long>(nLeft, 65536));
-        for (size_t i = 0; i < n; ++i)
-            block[i] = static_cast<char>(rng());
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        nLeft -= static_cast<long long>(n);
-    }
+    for (char& c : strData)
+        c = static_cast<char>(rng());
+    velmotest::WriteFile(strPath, strData);
     return strPath;
 }
 
 bool EngineTest::WaitForStatus(const std::string& strPath, int status,
                                std::chrono::milliseconds timeout) {
-    return velmotest::waitFor(
-        [&] {
-            int nLast = m_reports.Last(strPath).status;
-            return nLast == status;
-        },
-        timeout);
+    return velmotest::waitFor([&] { return m_reports.Last(strPath).status == status; }, timeout);
 }
 
 bool EngineTest::WaitForCount(const std::string& strPath, int status, int nCount,
@@ -171,6 +101,12 @@ std::string EngineTest::StoredContent(const std::string& strSha1) {
     files.Open(StandinDataDir());
     std::string strPath = files.ContentPath(strSha1);
     return Utils::IsExist(strPath) ? strPath : std::string();
+}
+
+void EngineTest::ExpectStored(const std::string& strPath) {
+    const std::string strStored = StoredContent(FileSha1(strPath));
+    ASSERT_FALSE(strStored.empty()) << strPath << " is not on the service";
+    EXPECT_TRUE(velmotest::ReadFile(strPath) == velmotest::ReadFile(strStored)) << strPath;
 }
 
 bool EngineTest::StartFile(const std::string& strPath) {
@@ -192,22 +128,9 @@ void EngineTest::OnProgress(std::string strFileName, std::string strFilePath, in
                             double fHashPercent, int nErrorCode, std::string strErrorMsg,
                             std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
                             void* data) {
-    Report report;
-    report.strFileName = strFileName;
-    report.strFilePath = strFilePath;
-    report.nFileSize = nFileSize;
-    report.nUploadSize = nUploadSize;
-    report.nSpeed = nSpeed;
-    report.tLeftTime = tLeftTime;
-    report.status = status;
-    report.fHashPercent = fHashPercent;
-    report.nErrorCode = nErrorCode;
-    report.strErrorMsg = strErrorMsg;
-    report.strPickCode = strPickCode;
-    report.bIsFolder = bIsFolder;
-    report.strTaskInfo = strTaskInfo;
-    static_cast<EngineTest*>(data)->m_reports.Add(report);
-    (void)IsFinal;
+    static_cast<EngineTest*>(data)->m_reports.Add(
+        Report(strFileName, strFilePath, nFileSize, nUploadSize, nSpeed, tLeftTime, status,
+               fHashPercent, nErrorCode, strErrorMsg, strPickCode, bIsFolder, strTaskInfo));
 }
 
 std::vector<std::string> ProxiedEngineTest::StandinArgs() const {

@@ -2,44 +2,54 @@
 // progress callback that records every report, and helpers to make files and wait for tasks.
 #pragma once
 
-#include <atomic>
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "LoginWaiter.h"
 #include "RecordingProxy.h"
 #include "StandinFixture.h"
 #include "Velmoupload.h"
-#include "core/LoginManager.h"
+#include "WaitFor.h"
+#include "core/ResumeManager.h"
+#include "utils/Utils.h"
 
 namespace enginetest {
 
-// One progress report as the callback received it.
-struct Report {
-    std::string strFileName, strFilePath;
-    long long nFileSize = 0, nUploadSize = 0;
-    int nSpeed = 0, tLeftTime = 0, status = 0;
-    double fHashPercent = 0;
-    int nErrorCode = 0;
-    std::string strErrorMsg, strPickCode;
-    bool bIsFolder = false;
-    std::string strTaskInfo;
-};
+const long long kMiB = 1048576;
+// the task summary once nothing is queued or running
+const char kIdle[] = "0,0,0,00:00:00";
+
+using Report = _VelmoUpload::ProgressReport;
 
 class ReportLog {
 public:
-    void Add(const Report& report);
-    std::vector<Report> All() const;
-    std::vector<Report> For(const std::string& strPath) const;
+    void Add(Report report) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_reports.push_back(std::move(report));
+    }
+    std::vector<Report> All() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_reports;
+    }
+    size_t Size() const { return All().size(); }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_reports.clear();
+    }
+    // Reports of the path, from report nFrom on; bRunning: only hashing or uploading ones.
+    std::vector<Report> For(const std::string& strPath, size_t nFrom = 0,
+                            bool bRunning = false) const;
+    std::vector<Report> Running(const std::string& strPath, size_t nFrom = 0) const {
+        return For(strPath, nFrom, true);
+    }
     // The last report of the path, or a report with status -1.
     Report Last(const std::string& strPath) const;
-    // Running reports (hashing or uploading) of the path, from report nFrom on.
-    std::vector<Report> Running(const std::string& strPath, size_t nFrom = 0) const;
     // Reports of the path with that status.
     int Count(const std::string& strPath, int status) const;
-    size_t Size() const;
-    void Clear();
 
 private:
     mutable std::mutex m_lock;  // guards m_reports
@@ -52,7 +62,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Logs in through the engine's own session (observer + wait).
+    // Logs in through the engine's own session and starts the engine.
     bool Login(const std::string& strAccount = "alice", const std::string& strPwd = "wonderland");
     // Makes a file of nSize pseudo-random bytes (seeded) under the work folder.
     std::string MakeFile(const std::string& strName, long long nSize, unsigned nSeed = 1);
@@ -65,6 +75,8 @@ protected:
     bool WaitForIdle(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // Where the stand-in keeps content by SHA-1; empty when it holds none.
     std::string StoredContent(const std::string& strSha1);
+    // The stand-in holds exactly the bytes of the file.
+    void ExpectStored(const std::string& strPath);
     // A single file into the account's own folder, queued to start at once.
     bool StartFile(const std::string& strPath);
     // Where the stand-in's last accepted piece left the upload ("offset N"), -1 before one.
@@ -77,6 +89,7 @@ protected:
                            void* data);
 
     ReportLog m_reports;
+    velmotest::LoginWaiter m_login;
 };
 
 // The same, with the upload addresses the stand-in hands out pointing at a recording gateway:

@@ -3,7 +3,6 @@
 // positioned piece visible. The longest test of the engine suite: the file is hashed whole by
 // the engine and by the stand-in.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <random>
@@ -11,17 +10,12 @@
 #include "ContentFiles.h"
 #include "EngineFixture.h"
 #include "Store.h"
-#include "TestHome.h"
-#include "WaitFor.h"
-#include "core/ResumeManager.h"
-#include "utils/Utils.h"
 
 using namespace enginetest;
 using namespace _VelmoUpload;
 
 namespace {
 
-const long long kMiB = 1048576;
 const long long kGiB = 1024 * kMiB;
 
 class LargeFileTest : public EngineTest {

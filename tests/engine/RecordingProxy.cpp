@@ -2,16 +2,10 @@
 // the stand-in on a fresh connection, and its reply (or the scripted one) handed back.
 #include "RecordingProxy.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
+
+#include "http/sockets/ActiveSocket.h"
 
 namespace enginetest {
 
@@ -19,16 +13,6 @@ namespace {
 
 bool StartsWith(const std::string& strText, const std::string& strStart) {
     return strText.compare(0, strStart.size(), strStart) == 0;
-}
-
-// The value of a plain form part: the text after its disposition line, up to CR LF.
-std::string PartValue(const std::string& strBody, const std::string& strName) {
-    const std::string strMark = "name=\"" + strName + "\"\r\n\r\n";
-    std::string::size_type nPos = strBody.find(strMark);
-    if (nPos == std::string::npos)
-        return "<missing>";
-    nPos += strMark.size();
-    return strBody.substr(nPos, strBody.find("\r\n", nPos) - nPos);
 }
 
 // Whether the whole body arrived: a client that stops in the middle of a piece closes its
@@ -60,30 +44,18 @@ PieceRequest ParsePieceRequest(const std::string& strRaw) {
     std::string::size_type nLength = strHead.find("\r\nContent-Length: ");
     if (nLength != std::string::npos)
         piece.nContentLength = atoll(strHead.c_str() + nLength + 18);
-    std::string::size_type nBoundary = strHead.find("boundary=");
-    if (nBoundary == std::string::npos)
+    std::string::size_type nType = strHead.find("\r\nContent-Type: ");
+    std::string strBoundary, strError;
+    standin::PieceBody body;
+    if (nType == std::string::npos ||
+        !standin::MultipartBoundary(
+            strHead.substr(nType + 16, strHead.find("\r\n", nType + 2) - nType - 16),
+            strBoundary) ||
+        !standin::ParsePieceBody(strBody, strBoundary, body, strError))
         return piece;
-    nBoundary += 9;
-    const std::string strBoundary =
-        strHead.substr(nBoundary, strHead.find("\r\n", nBoundary) - nBoundary);
-
-    piece.strFileId = PartValue(strBody, "fileid");
-    piece.strQuickId = PartValue(strBody, "quickid");
-    piece.strRange = PartValue(strBody, "ctrange");
-    piece.strHash = PartValue(strBody, "cthash");
-    const std::string strFileMark = "name=\"uploadfile\"; filename=\"";
-    std::string::size_type nFile = strBody.find(strFileMark);
-    const std::string strDataMark = "Content-Type: application/octet-stream\r\n\r\n";
-    std::string::size_type nData = strBody.find(strDataMark);
-    const std::string strTail = "\r\n--" + strBoundary + "--";
-    if (nFile == std::string::npos || nData == std::string::npos ||
-        strBody.size() < nData + strDataMark.size() + strTail.size() ||
-        strBody.compare(strBody.size() - strTail.size(), strTail.size(), strTail) != 0)
-        return piece;
-    nFile += strFileMark.size();
-    piece.strFileName = strBody.substr(nFile, strBody.find('"', nFile) - nFile);
-    nData += strDataMark.size();
-    piece.strData = strBody.substr(nData, strBody.size() - strTail.size() - nData);
+    static_cast<standin::PieceBody&>(piece) = body;
+    piece.strData.assign(body.pData, body.nData);
+    piece.pData = nullptr;  // it pointed into this function's copy of the body
     piece.bParsed = true;
     return piece;
 }
@@ -144,43 +116,15 @@ std::string RecordingProxy::Handle(const std::string& strRequest) {
 
 std::string RecordingProxy::Forward(const std::string& strRequest) const {
     uint16_t nPort = m_nUpstream;
-    if (nPort == 0 || !IsComplete(strRequest))
-        return std::string();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return std::string();
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(nPort);
+    _VelmoUpload::CActiveSocket socket;
     std::string strReply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-        bool bSent = true;
-        for (size_t nSent = 0; bSent && nSent < strRequest.size();) {
-            ssize_t n =
-                send(fd, strRequest.data() + nSent, strRequest.size() - nSent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            bSent = n > 0;
-            if (bSent)
-                nSent += static_cast<size_t>(n);
-        }
-        // the stand-in closes every connection after its reply, which ends the read
-        char buf[16384];
-        while (bSent) {
-            pollfd pfd{fd, POLLIN, 0};
-            if (poll(&pfd, 1, 30000) <= 0)
-                break;
-            ssize_t n = recv(fd, buf, sizeof(buf), 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            strReply.append(buf, static_cast<size_t>(n));
-        }
-    }
-    close(fd);
+    if (nPort == 0 || !IsComplete(strRequest) || !socket.Initialize() ||
+        !socket.Open("127.0.0.1", nPort) ||
+        socket.Send(reinterpret_cast<const uint8_t*>(strRequest.data()), strRequest.size()) <= 0)
+        return strReply;
+    // the stand-in closes every connection after its reply, which ends the read
+    for (int32_t n; (n = socket.Receive(16384)) > 0;)
+        strReply.append(reinterpret_cast<const char*>(socket.GetData()), static_cast<size_t>(n));
     return strReply;
 }
 

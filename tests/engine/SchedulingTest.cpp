@@ -1,116 +1,27 @@
-// The dispatch thread: how many files upload at once, how soon a queued file starts, which
-// tasks it reports and with what summary, and that a quick logout and login leaves one of it.
-#include <dirent.h>
-#include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
+// The dispatch thread and the tasks' lives: how many files upload at once, how soon a queued
+// file starts, the summary once tasks end, a quick logout and login leaving one dispatch
+// thread; tasks stopped, cancelled and logged out while their threads run (run under ASan and
+// TSan too: where a record could be freed under a thread); and eight uploads churned for
+// VELMO_CHURN_SECONDS (short here; scripts/churn.sh runs it long).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
+#include <random>
 
 #include "EngineFixture.h"
-#include "TestHome.h"
-#include "WaitFor.h"
-
-extern char** environ;
+#include "ThreadNames.h"
 
 using namespace enginetest;
 using namespace _VelmoUpload;
 
 namespace {
 
-const long long kMiB = 1048576;
-const char kIdle[] = "0,0,0,00:00:00";
-// set in the copy of this program that runs one test in a process of its own
-const char kFreshProcessEnv[] = "VELMO_ENGINE_FRESH_PROCESS";
-
-// Threads of this process that carry the given name.
-int ThreadsNamed(const std::string& strName) {
-    int nCount = 0;
-    DIR* pDir = opendir("/proc/self/task");
-    if (!pDir)
-        return -1;
-    while (dirent* pEntry = readdir(pDir)) {
-        if (pEntry->d_name[0] == '.')
-            continue;
-        std::ifstream in(std::string("/proc/self/task/") + pEntry->d_name + "/comm");
-        std::string strComm;
-        std::getline(in, strComm);
-        nCount += strComm == strName ? 1 : 0;
-    }
-    closedir(pDir);
-    return nCount;
-}
-
-// Runs one test of this program in a new process; its exit status.
-int RunTestInFreshProcess(const std::string& strTest) {
-    char szSelf[4096];
-    ssize_t n = readlink("/proc/self/exe", szSelf, sizeof(szSelf) - 1);
-    if (n <= 0)
-        return -1;
-    szSelf[n] = '\0';
-    std::string strFilter = "--gtest_filter=" + strTest;
-    char* argv[] = {szSelf, &strFilter[0], nullptr};
-    std::vector<std::string> env;
-    for (char** p = environ; *p; ++p)
-        env.push_back(*p);
-    env.push_back(std::string(kFreshProcessEnv) + "=1");
-    std::vector<char*> envp;
-    for (std::string& s : env)
-        envp.push_back(&s[0]);
-    envp.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, szSelf, nullptr, nullptr, argv, envp.data()) != 0)
-        return -1;
-    int nStatus = 0;
-    waitpid(pid, &nStatus, 0);
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-}
-
-class SchedulingTest : public EngineTest {
-protected:
-    // Every piece waits this long at the service, so uploads overlap for a while.
-    void SlowPieces(double fSeconds) {
-        Fault("action=stall&on=piece&count=1000&seconds=" + std::to_string(fSeconds));
-    }
-};
-
-TEST_F(SchedulingTest, AnUploadCountOfZeroStartsAndReportsNothing) {
-    ASSERT_TRUE(Login());
-    SlowPieces(0.5);
-    std::string strRunning = MakeFile("running.bin", 4 * kMiB + 1, 81);
-    std::string strQueued = MakeFile("queued.bin", 1000, 82);
-    ASSERT_TRUE(StartFile(strRunning));
-    ASSERT_TRUE(velmotest::waitFor([&] { return !m_reports.Running(strRunning).empty(); },
-                                   std::chrono::seconds(10)));
-
-    // passes running while the count is set have made their reports before it returns
-    UploadManager::SetMaxUploadCount(0);
-    const size_t nMark = m_reports.Size();
-    ASSERT_TRUE(StartFile(strQueued));
-    // the running file goes on by itself for a few more passes
-    ASSERT_TRUE(WaitForStatus(strRunning, TaskStatusSucceed));
-    EXPECT_TRUE(m_reports.Running(strRunning, nMark).empty());
-    EXPECT_TRUE(m_reports.Running(strQueued).empty());
-    EXPECT_EQ(1, UploadManager::GetTaskCount());
-    EXPECT_EQ(0, UploadManager::GetRunningCount());
-    EXPECT_EQ(std::vector<int>{TaskStatusInit}, [&] {
-        std::vector<int> statuses;
-        for (const Report& report : m_reports.For(strQueued))
-            statuses.push_back(report.status);
-        return statuses;
-    }());
-
-    UploadManager::SetMaxUploadCount(1);
-    EXPECT_TRUE(WaitForStatus(strQueued, TaskStatusSucceed));
-}
-
-TEST_F(SchedulingTest, ThreeFilesUploadAtOnceAndTheFourthWaitsForASlot) {
+TEST_F(EngineTest, ThreeFilesUploadAtOnceAndTheFourthWaitsForASlot) {
     ASSERT_TRUE(Login());
     UploadManager::SetMaxUploadCount(3);
-    SlowPieces(0.3);
+    // every piece waits at the service, so uploads overlap for a while
+    Fault("action=stall&on=piece&count=1000&seconds=0.3");
     std::vector<std::string> paths;
     for (int i = 0; i < 4; ++i) {
         paths.push_back(MakeFile("file" + std::to_string(i) + ".bin", 2 * kMiB + 1, 90 + i));
@@ -141,11 +52,10 @@ TEST_F(SchedulingTest, ThreeFilesUploadAtOnceAndTheFourthWaitsForASlot) {
     }
     EXPECT_LT(nFirstDone, nFourthRuns);
     for (const std::string& strPath : paths)
-        EXPECT_EQ(velmotest::ReadFile(strPath),
-                  velmotest::ReadFile(StoredContent(FileSha1(strPath))));
+        ExpectStored(strPath);
 }
 
-TEST_F(SchedulingTest, AQueuedFileStartsAsSoonAsTheSlotFrees) {
+TEST_F(EngineTest, AQueuedFileStartsAsSoonAsTheSlotFreesAndTheLastToEndLeavesTheIdleSummary) {
     ASSERT_TRUE(Login());
     // small files one at a time: when each start waited for the once-a-second pass, every
     // file would be started, and so reported running, by a pass of its own
@@ -163,15 +73,8 @@ TEST_F(SchedulingTest, AQueuedFileStartsAsSoonAsTheSlotFrees) {
         nRunningReports += m_reports.Running(strPath).size();
     }
     EXPECT_LT(nRunningReports, static_cast<size_t>(nFiles / 2));
-}
-
-TEST_F(SchedulingTest, ASingleTaskEndsWithTheIdleSummary) {
-    ASSERT_TRUE(Login());
-    std::string strDone = MakeFile("done.bin", 5000, 111);
-    ASSERT_TRUE(StartFile(strDone));
-    ASSERT_TRUE(WaitForStatus(strDone, TaskStatusSucceed));
-    EXPECT_EQ(kIdle, m_reports.Last(strDone).strTaskInfo);
-    ASSERT_TRUE(WaitForIdle());
+    // the last task to end leaves the idle summary, however it ends
+    EXPECT_EQ(kIdle, m_reports.All().back().strTaskInfo);
 
     UploadManager::SetMaxUploadCount(0);
     for (TaskStatus status : {TaskStatusStop, TaskStatusCancel}) {
@@ -185,34 +88,10 @@ TEST_F(SchedulingTest, ASingleTaskEndsWithTheIdleSummary) {
     }
 }
 
-TEST_F(SchedulingTest, TheFirstSummaryCountsTheRegisteredTasks) {
-    // the summary is built once per process, so this runs where nothing was reported yet
-    if (!getenv(kFreshProcessEnv)) {
-        EXPECT_EQ(0,
-                  RunTestInFreshProcess("SchedulingTest.TheFirstSummaryCountsTheRegisteredTasks"));
-        return;
-    }
-    ASSERT_TRUE(Login());
-    UploadManager::SetMaxUploadCount(0);
-    // two tasks registered the way a folder hands them over, without a report of their own
-    long long nTotal = 0;
-    for (long long nSize : {3000LL, 4000LL}) {
-        PTaskInfo pTask = new TaskInfo;
-        pTask->strFilePath = MakeFile("member" + std::to_string(nSize) + ".bin", nSize, 120);
-        pTask->strTarget = LoginManager::GetTarget();
-        ASSERT_TRUE(UploadManager::AddTask(pTask));
-        nTotal += nSize;
-    }
-    ASSERT_TRUE(m_reports.All().empty());
-    std::string strFile = MakeFile("single.bin", 5000, 121);
-    ASSERT_TRUE(StartFile(strFile));
-    EXPECT_EQ("2," + std::to_string(nTotal) + ",0,00:00:00", m_reports.Last(strFile).strTaskInfo);
-}
-
-TEST_F(SchedulingTest, ALogoutAndLoginWithinASecondLeaveOneDispatchThread) {
+TEST_F(EngineTest, ALogoutAndLoginWithinASecondLeaveOneDispatchThread) {
     const std::string kDispatchThread = "velmo-dispatch";
     ASSERT_TRUE(Login());
-    ASSERT_TRUE(velmotest::waitFor([&] { return ThreadsNamed(kDispatchThread) == 1; },
+    ASSERT_TRUE(velmotest::waitFor([&] { return velmotest::ThreadsNamed(kDispatchThread) == 1; },
                                    std::chrono::seconds(5)));
     for (int nRound = 0; nRound < 3; ++nRound) {
         SCOPED_TRACE(nRound);
@@ -223,10 +102,194 @@ TEST_F(SchedulingTest, ALogoutAndLoginWithinASecondLeaveOneDispatchThread) {
         ASSERT_TRUE(StartFile(strPath));
         ASSERT_TRUE(WaitForStatus(strPath, TaskStatusSucceed));
         EXPECT_EQ(1, m_reports.Count(strPath, TaskStatusSucceed));
-        EXPECT_TRUE(velmotest::waitFor([&] { return ThreadsNamed(kDispatchThread) == 1; },
-                                       std::chrono::seconds(5)))
-            << ThreadsNamed(kDispatchThread) << " dispatch threads";
+        EXPECT_TRUE(velmotest::waitFor(
+            [&] { return velmotest::ThreadsNamed(kDispatchThread) == 1; }, std::chrono::seconds(5)))
+            << velmotest::ThreadsNamed(kDispatchThread) << " dispatch threads";
     }
 }
 
+class LifecycleTest : public EngineTest {
+protected:
+    std::vector<std::string> StandinArgs() const override {
+        return {"--user",      "alice:wonderland", "--user",
+                "bob:builder", "--size-limit",     std::to_string(8192 * kMiB)};
+    }
+};
+
+TEST_F(LifecycleTest, StopCancelLogoutAndAnotherLoginWhileUploadsRun) {
+    ASSERT_TRUE(Login("alice", "wonderland"));
+    UploadManager::SetMaxUploadCount(3);
+    Fault("action=stall&on=piece&seconds=0.2&count=1000&user=alice");
+    std::vector<std::string> alice;
+    for (int i = 0; i < 5; ++i) {
+        alice.push_back(MakeFile("alice" + std::to_string(i) + ".bin", 3 * kMiB + i, 140 + i));
+        ASSERT_TRUE(StartFile(alice.back()));
+    }
+    ASSERT_TRUE(velmotest::waitFor([] { return UploadManager::GetRunningCount() == 3; },
+                                   std::chrono::seconds(10)));
+    ASSERT_TRUE(UploadManager::StopTask(alice[0], true, TaskStatusStop));
+    ASSERT_TRUE(UploadManager::CancelTask(alice[1]));
+    UploadManager::UnInitialize();
+    LoginManager::Logout();
+
+    // another account while alice's stopped uploads are still ending
+    ASSERT_TRUE(Login("bob", "builder"));
+    std::vector<std::string> bob;
+    for (int i = 0; i < 2; ++i) {
+        bob.push_back(MakeFile("bob" + std::to_string(i) + ".bin", kMiB + i, 150 + i));
+        ASSERT_TRUE(StartFile(bob.back()));
+    }
+    for (const std::string& strPath : bob)
+        ASSERT_TRUE(WaitForStatus(strPath, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForIdle());
+    ASSERT_TRUE(velmotest::waitFor([] { return UploadManager::GetRunningCount() == 0; },
+                                   std::chrono::seconds(10)));
+    ResumeInfo record;
+    for (const std::string& strPath : alice)
+        EXPECT_FALSE(ResumeManager::GetResumeInfo(strPath, record))
+            << "in bob's store: " << strPath;
+
+    // alice again: everything but the cancelled file is waiting for her, and goes on
+    UploadManager::UnInitialize();
+    LoginManager::Logout();
+    ClearFaults();
+    m_reports.Clear();
+    ASSERT_TRUE(Login("alice", "wonderland"));
+    for (size_t i = 0; i < alice.size(); ++i) {
+        EXPECT_EQ(i != 1, ResumeManager::GetResumeInfo(alice[i], record)) << alice[i];
+        EXPECT_EQ(i != 1 ? TaskStatusStop : -1, m_reports.Last(alice[i]).status) << alice[i];
+    }
+    for (size_t i = 0; i < alice.size(); ++i) {
+        if (i == 1)
+            continue;
+        ASSERT_TRUE(UploadManager::StartTask(alice[i], "", ISPTypeAuto, "", "", true));
+        ASSERT_TRUE(WaitForStatus(alice[i], TaskStatusSucceed)) << alice[i];
+        ExpectStored(alice[i]);
+    }
+    // a cancel whose thread ended after the logout is not sent in another account's name
+    EXPECT_TRUE(LogLines("POST /files/cancel bob").empty());
+}
+
+TEST_F(LifecycleTest, AStopWhileHashingEndsAtTheNextBlock) {
+    ASSERT_TRUE(Login());
+    // a large sparse file, so that the SHA-1 takes seconds
+    const std::string strPath = m_strWork + "/hashing.bin";
+    int fd = open(strPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ftruncate(fd, 3LL * 1024 * kMiB));
+    close(fd);
+
+    for (int nRound = 0; nRound < 2; ++nRound) {
+        SCOPED_TRACE(nRound);
+        size_t nMark = m_reports.Size();
+        ASSERT_TRUE(UploadManager::StartTask(strPath, LoginManager::GetTarget(), ISPTypeAuto, "",
+                                             "", true));
+        ASSERT_TRUE(velmotest::waitFor(
+            [&] {
+                std::vector<Report> running = m_reports.Running(strPath, nMark);
+                return !running.empty() && running.back().status == TaskStatusHash &&
+                       running.back().fHashPercent > 0;
+            },
+            std::chrono::seconds(30)));
+        ASSERT_TRUE(UploadManager::StopTask(strPath, true, TaskStatusStop));
+        EXPECT_EQ(TaskStatusStop, m_reports.Last(strPath).status);
+        // the first round's thread may still be between two blocks while the second starts
+    }
+    ASSERT_TRUE(WaitForIdle());
+    ASSERT_TRUE(velmotest::waitFor([] { return UploadManager::GetRunningCount() == 0; },
+                                   std::chrono::seconds(30)));
+    ResumeInfo record;
+    ASSERT_TRUE(ResumeManager::GetResumeInfo(strPath, record));
+    EXPECT_TRUE(record.strFileHash.empty()) << "hashing ran to the end";
+    EXPECT_TRUE(record.strPickCode.empty());
+    EXPECT_TRUE(LogLines("POST /files/").empty());
+}
+
+class ChurnTest : public EngineTest {
+protected:
+    std::vector<std::string> StandinArgs() const override {
+        return {"--user", "alice:wonderland", "--quota", "100000000000"};
+    }
+};
+
+TEST_F(ChurnTest, EightUploadsWhileTasksAreStoppedStartedCancelledAndTheUserComesAndGoes) {
+    const char* pszSeconds = getenv("VELMO_CHURN_SECONDS");
+    const int nSeconds = pszSeconds && atoi(pszSeconds) > 0 ? atoi(pszSeconds) : 12;
+    std::mt19937 rng(nSeconds);
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        // mostly small, some of a few pieces
+        long long nSize = i % 8 == 0 ? 2 * kMiB + i : 1000 + static_cast<long long>(rng() % 60000);
+        files.push_back(
+            MakeFile("churn/f" + std::to_string(i), nSize, static_cast<unsigned>(200 + i)));
+    }
+    ASSERT_TRUE(Login());
+    UploadManager::SetMaxUploadCount(8);
+    // slow pieces keep several uploads under way at each moment
+    Fault("action=stall&on=piece&seconds=0.05&count=100000");
+
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
+    auto tNextLogout = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int nLogouts = 0, nActions = 0;
+    while (std::chrono::steady_clock::now() < tEnd) {
+        const std::string& strPath = files[rng() % files.size()];
+        switch (rng() % 6) {
+            case 0:
+            case 1:
+            case 2:
+                StartFile(strPath);
+                break;
+            case 3:
+                UploadManager::StopTask(strPath, true, TaskStatusStop);
+                break;
+            case 4:
+                UploadManager::CancelTask(strPath);
+                break;
+            default:
+                UploadManager::StopAllTask(true);
+                break;
+        }
+        ++nActions;
+        if (std::chrono::steady_clock::now() >= tNextLogout) {
+            UploadManager::UnInitialize();
+            LoginManager::Logout();
+            ASSERT_TRUE(Login());
+            UploadManager::SetMaxUploadCount(8);
+            ++nLogouts;
+            tNextLogout = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 40));
+    }
+
+    // the churn ends; everything still wanted runs to its end
+    ClearFaults();
+    for (const std::string& strPath : files)
+        StartFile(strPath);
+    ASSERT_TRUE(WaitForIdle(std::chrono::seconds(120)))
+        << UploadManager::GetTaskCount() << " tasks, " << UploadManager::GetRunningCount()
+        << " running";
+    EXPECT_EQ(0, UploadManager::GetRunningCount());
+    // the registry's totals came back to nothing: a lone upload's running report counts it
+    // alone ("1,<its size>,...")
+    const std::string strLast = MakeFile("churn/last", 3 * kMiB, 999);
+    Fault("action=stall&on=piece&seconds=1&count=3");
+    ASSERT_TRUE(StartFile(strLast));
+    ASSERT_TRUE(velmotest::waitFor([&] { return !m_reports.Running(strLast).empty(); },
+                                   std::chrono::seconds(30)));
+    EXPECT_EQ(0u, m_reports.Running(strLast).back().strTaskInfo.find(
+                      "1," + std::to_string(3 * kMiB) + ","))
+        << m_reports.Running(strLast).back().strTaskInfo;
+    ASSERT_TRUE(WaitForStatus(strLast, TaskStatusSucceed));
+
+    int nSucceeded = 0;
+    for (const std::string& strPath : files) {
+        if (m_reports.Count(strPath, TaskStatusSucceed) == 0)
+            continue;
+        ++nSucceeded;
+        ExpectStored(strPath);
+    }
+    EXPECT_EQ(static_cast<int>(files.size()), nSucceeded) << "started again at the end, all end";
+    RecordProperty("actions", nActions);
+    RecordProperty("logouts", nLogouts);
+}
 }  // namespace

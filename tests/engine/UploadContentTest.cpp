@@ -1,17 +1,12 @@
 // What reaches the service: the pieces a file is cut into, each piece request's declared
 // length, range, digests and bytes, the stored content, and uploads that send no piece at all.
-#include <gtest/gtest.h>
 
 #include "EngineFixture.h"
-#include "TestHome.h"
-#include "utils/Utils.h"
 
 using namespace enginetest;
 using namespace _VelmoUpload;
 
 namespace {
-
-const long long kMiB = 1048576;
 
 class UploadContentTest : public ProxiedEngineTest {
 protected:

@@ -1,26 +1,19 @@
 // Where each file of a folder goes: the relative path and target of every dispatch, files held
 // back while their directory (or one above it) is being created, a failed creation handed to
-// the next file, and whole trees arriving on the service as they are on disk.
-#include <gtest/gtest.h>
+// the next file, whole trees arriving as they are on disk; and what a folder's listing can turn
+// up: nothing to upload, no folder at all, entries that are not regular files, and the same
+// folder added again (or a logout) while it is still being listed.
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "FolderFixture.h"
+#include "ThreadNames.h"
 #include "core/FolderManager.h"
-#include "utils/Utils.h"
 
 using namespace foldertest;
 using namespace _VelmoUpload;
 
 namespace {
-
-const long long kMiB = 1048576;
-
-std::vector<Dispatch> Only(const std::vector<Dispatch>& all, const std::set<std::string>& names) {
-    std::vector<Dispatch> found;
-    for (const Dispatch& dispatch : all)
-        if (names.count(dispatch.strFileName))
-            found.push_back(dispatch);
-    return found;
-}
 
 // Every folder that holds a file, and the folders above it.
 std::set<std::string> FoldersOf(const std::map<std::string, std::string>& files) {
@@ -44,34 +37,6 @@ protected:
     }
 };
 
-TEST_F(FolderDispatchTest, PicsGoesRootFirstThenOneClaimPerDirectory) {
-    ASSERT_TRUE(Login());
-    const std::string strPics = FolderPath("pics");
-    MakeFile("pics/a.jpg", 3000, 1);
-    MakeFile("pics/2012/x.jpg", 4000, 2);
-    MakeFile("pics/2012/y.jpg", 5000, 3);
-    const std::string strT = LoginManager::GetTarget();
-    // slow replies with room for three uploads: the second file of 2012 is looked at while
-    // the first one's request to create 2012 is still under way
-    UploadManager::SetMaxUploadCount(3);
-    Fault("action=stall&on=dispatch&seconds=0.5&count=100");
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed));
-
-    RemoteTree remote = Remote();
-    std::vector<Dispatch> root = DispatchesOf("a.jpg");
-    ASSERT_EQ(1u, root.size());
-    EXPECT_EQ(strT, root[0].strTarget);
-    EXPECT_EQ("pics", root[0].strPath);
-    std::vector<Dispatch> year = Only(Dispatches(), {"x.jpg", "y.jpg"});
-    ASSERT_EQ(2u, year.size());
-    EXPECT_EQ(strT, year[0].strTarget);
-    EXPECT_EQ("pics/2012", year[0].strPath);
-    EXPECT_EQ(remote.targetOf["pics/2012"], year[1].strTarget) << "did not wait for 2012";
-    EXPECT_EQ("", year[1].strPath);
-    ExpectSameTree(strPics);
-}
-
 TEST_F(FolderDispatchTest, FilesBelowADirectoryInCreationWaitThenNameOnlyWhatIsMissing) {
     ASSERT_TRUE(Login());
     const std::string strPics = FolderPath("pics");
@@ -87,7 +52,7 @@ TEST_F(FolderDispatchTest, FilesBelowADirectoryInCreationWaitThenNameOnlyWhatIsM
     UploadManager::SetMaxUploadCount(4);
     Fault("action=stall&on=dispatch&seconds=1&count=1");
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
 
     RemoteTree remote = Remote();
     const std::string strYear = remote.targetOf["pics/2012"];
@@ -116,7 +81,7 @@ TEST_F(FolderDispatchTest, AFailedClaimIsMadeAgainByTheNextFileAndARestartRetrie
     UploadManager::SetMaxUploadCount(2);
     Fault("action=status&on=dispatch&statuscode=402&statusmsg=refused&count=1");
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusError));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusError));
 
     // the refused claim of 2012 is made again by the other file, with the same relative path
     std::vector<Dispatch> first = Dispatches();
@@ -148,7 +113,7 @@ TEST_F(FolderDispatchTest, AFailedClaimIsMadeAgainByTheNextFileAndARestartRetrie
 
     // and one that works completes the folder, sending nothing else again
     ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strPics, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
     std::vector<Dispatch> all = Dispatches();
     ASSERT_EQ(4u, all.size());
     EXPECT_EQ(first[0].strFileName, all[3].strFileName);
@@ -180,7 +145,7 @@ TEST_F(FolderDispatchTest, ADeepTreeWithUnusualNamesArrivesAsItIsOnDisk) {
     const std::string strT = LoginManager::GetTarget();
     UploadManager::SetMaxUploadCount(3);
     ASSERT_TRUE(UploadManager::UploadFolder(strTree, strT, ISPTypeAuto, true));
-    ASSERT_TRUE(WaitForFolder(strTree, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForStatus(strTree, TaskStatusSucceed));
     ExpectSameTree(strTree);
 
     // every dispatch leads to the file's own folder; each folder is named by one file only
@@ -211,4 +176,136 @@ TEST_F(FolderDispatchTest, ADeepTreeWithUnusualNamesArrivesAsItIsOnDisk) {
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
 }
 
+class FolderListingTest : public FolderTest {
+protected:
+    // A folder of nFiles one-byte files in folders of 400, quick to make and slow to list.
+    std::string MakeMany(const std::string& strName, int nFiles) {
+        const std::string strMany = FolderPath(strName);
+        for (int i = 0; i < nFiles; ++i) {
+            const std::string strDir = strMany + "/d" + std::to_string(i / 400);
+            if (i % 400 == 0)
+                Utils::CreateDir(strDir);
+            velmotest::WriteFile(strDir + "/f" + std::to_string(i), "x");
+        }
+        return strMany;
+    }
+    // The folder ends in error with strMessage as its own entry, and nothing was sent.
+    void ExpectFolderError(const std::string& strFolder, const std::string& strMessage) {
+        SCOPED_TRACE(strFolder);
+        ASSERT_TRUE(
+            UploadManager::UploadFolder(strFolder, LoginManager::GetTarget(), ISPTypeAuto, true));
+        ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusError));
+        ErrorList errors;
+        FolderManager::LoadUnfinishTask(strFolder, errors);
+        EXPECT_EQ(1u, errors.size());
+        EXPECT_EQ(strMessage, errors[strFolder]);
+        EXPECT_TRUE(m_reports.Last(strFolder).isFolder);
+        EXPECT_EQ(0, UploadManager::GetTaskCount());
+        EXPECT_TRUE(Dispatches().empty());
+    }
+};
+
+TEST_F(FolderListingTest, AFolderWithNothingToSendOrThatCannotBeListedEndsInError) {
+    ASSERT_TRUE(Login());
+    ASSERT_TRUE(Utils::CreateDir(FolderPath("only dirs/a/b")));
+    ASSERT_TRUE(Utils::CreateDir(FolderPath("only dirs/c")));
+    ASSERT_TRUE(Utils::CreateDir(FolderPath("bare")));
+    // as root a folder without permissions still lists, so these are paths no listing can read
+    const std::pair<std::string, std::string> cases[] = {
+        {FolderPath("only dirs"), Gbk("空文件夹不能上传")},
+        {FolderPath("bare"), Gbk("空文件夹不能上传")},
+        {MakeFile("plain.bin", 100, 1), Gbk("获取文件夹列表失败")},
+        {FolderPath("missing"), Gbk("获取文件夹列表失败")},
+    };
+    for (const auto& c : cases)
+        ExpectFolderError(c.first, c.second);
+    EXPECT_TRUE(Remote().folders.empty());
+    if (geteuid() != 0) {
+        const std::string strLocked = FolderPath("locked");
+        MakeFile("locked/inside.bin", 100, 2);
+        ASSERT_EQ(0, chmod(strLocked.c_str(), 0));
+        ExpectFolderError(strLocked, Gbk("获取文件夹列表失败"));
+        chmod(strLocked.c_str(), 0755);
+    }
+}
+
+TEST_F(FolderListingTest, EntriesThatAreNotRegularFilesFailAndTheRestUploads) {
+    ASSERT_TRUE(Login());
+    const std::string strMixed = FolderPath("mixed");
+    MakeFile("mixed/a.bin", 3000, 3);
+    MakeFile("mixed/sub/b.bin", 4000, 4);
+    const std::string strFifo = strMixed + "/sub/pipe";
+    ASSERT_EQ(0, mkfifo(strFifo.c_str(), 0600));
+    const std::string strDangling = strMixed + "/gone";
+    ASSERT_EQ(0, symlink((strMixed + "/nowhere").c_str(), strDangling.c_str()));
+    const std::string strDevice = strMixed + "/zero";
+    ASSERT_EQ(0, symlink("/dev/zero", strDevice.c_str()));
+
+    ASSERT_TRUE(
+        UploadManager::UploadFolder(strMixed, LoginManager::GetTarget(), ISPTypeAuto, true));
+    ASSERT_TRUE(WaitForStatus(strMixed, TaskStatusError));
+    ErrorList errors;
+    FolderManager::LoadUnfinishTask(strMixed, errors);
+    EXPECT_EQ((ErrorList{{strDangling, Gbk("不是普通文件，无法上传")},
+                         {strDevice, Gbk("不是普通文件，无法上传")},
+                         {strFifo, Gbk("不是普通文件，无法上传")}}),
+              errors);
+    std::map<std::string, std::string> uploaded = {
+        {"mixed/a.bin", enginetest::FileSha1(strMixed + "/a.bin")},
+        {"mixed/sub/b.bin", enginetest::FileSha1(strMixed + "/sub/b.bin")}};
+    EXPECT_EQ(uploaded, Remote().files);
+    EXPECT_EQ(2u, Dispatches().size());
+
+    // starting it again tries nothing: the failed entries still cannot be read
+    const int nErrors = m_reports.Count(strMixed, TaskStatusError);
+    ASSERT_TRUE(
+        UploadManager::UploadFolder(strMixed, LoginManager::GetTarget(), ISPTypeAuto, true));
+    ASSERT_TRUE(WaitForCount(strMixed, TaskStatusError, nErrors + 1));
+    EXPECT_EQ(2u, Dispatches().size());
+    ErrorList again;
+    FolderManager::LoadUnfinishTask(strMixed, again);
+    EXPECT_EQ(errors, again) << "a folder with failed entries is not empty";
+}
+
+TEST_F(FolderListingTest, AFolderAddedAgainWhileItIsListedIsNotAnEmptyFolder) {
+    ASSERT_TRUE(Login());
+    const int nFiles = 4000;
+    const std::string strMany = MakeMany("many", nFiles);
+    // both stopped; the second call comes while the first one's listing is still running
+    const std::string strT = LoginManager::GetTarget();
+    ASSERT_TRUE(UploadManager::UploadFolder(strMany, strT, ISPTypeAuto, false));
+    ASSERT_TRUE(WaitForStatus(strMany, TaskStatusStop));  // registered, now being listed
+    ASSERT_TRUE(UploadManager::UploadFolder(strMany, strT, ISPTypeAuto, false));
+    ASSERT_TRUE(velmotest::waitFor([] { return velmotest::ThreadsNamed("velmo-folder") == 0; },
+                                   std::chrono::seconds(30)));
+    long long nTotal = 0, nUploaded = 0;
+    std::string strTarget;
+    std::vector<std::string> files;
+    ResumeManager::GetFolderResumeInfo(strMany, nTotal, nUploaded, strTarget, files);
+    EXPECT_EQ(static_cast<size_t>(nFiles), files.size());
+    UploadManager::CancelTask(strMany);
+    ASSERT_TRUE(WaitForStatus(strMany, TaskStatusCancel));
+    for (const enginetest::Report& report : m_reports.All())
+        EXPECT_NE(TaskStatusError, report.status) << report.strFilePath;
+}
+
+TEST_F(FolderListingTest, AFolderStillBeingListedAtLogoutStaysWithItsUser) {
+    ASSERT_TRUE(Login("alice", "wonderland"));
+    const std::string strMany = MakeMany("many", 4000);
+    ASSERT_TRUE(UploadManager::UploadFolder(strMany, LoginManager::GetTarget(), ISPTypeAuto, true));
+    Logout();
+    const size_t nBefore = m_reports.Size();
+    ASSERT_TRUE(Login("bob", "builder"));
+    ASSERT_TRUE(velmotest::waitFor([] { return velmotest::ThreadsNamed("velmo-folder") == 0; },
+                                   std::chrono::seconds(30)));
+    EXPECT_EQ(0, UploadManager::GetTaskCount());
+    EXPECT_EQ(nullptr, FolderManager::GetTask(strMany));
+    std::vector<std::string> paths;
+    ASSERT_TRUE(ResumeManager::GetResumePaths(paths));
+    EXPECT_TRUE(paths.empty()) << paths.size() << " of alice's files in bob's store";
+    const std::vector<enginetest::Report> all = m_reports.All();
+    for (size_t i = nBefore; i < all.size(); ++i)
+        EXPECT_NE(0u, all[i].strFilePath.find(strMany)) << "bob was shown " << all[i].strFilePath;
+    EXPECT_TRUE(Dispatches().empty());
+}
 }  // namespace

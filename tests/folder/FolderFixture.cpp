@@ -2,43 +2,19 @@
 // resume file, so each test states what the service and the disk must hold afterwards.
 #include "FolderFixture.h"
 
-#include <dirent.h>
-#include <ftw.h>
-
-#include <fstream>
-
+#include <filesystem>
 #include <list>
 
 #include "FormFields.h"
 #include "Records.h"
 #include "SqliteDb.h"
-#include "WaitFor.h"
-#include "core/ResumeManager.h"
 #include "ini/QvIniFile.h"
-#include "utils/Utils.h"
 
 using namespace _VelmoUpload;
 
 namespace foldertest {
 
-const char kEmptyFolderGbk[] = "\xBF\xD5\xCE\xC4\xBC\xFE\xBC\xD0\xB2\xBB\xC4\xDC\xC9\xCF\xB4\xAB";
-const char kListFailedGbk[] =
-    "\xBB\xF1\xC8\xA1\xCE\xC4\xBC\xFE\xBC\xD0\xC1\xD0\xB1\xED\xCA\xA7\xB0\xDC";
-const char kNotRegularGbk[] =
-    "\xB2\xBB\xCA\xC7\xC6\xD5\xCD\xA8\xCE\xC4\xBC\xFE\xA3\xAC\xCE\xDE\xB7\xA8\xC9\xCF\xB4\xAB";
-
 namespace {
-
-// nftw has no user argument: the walk in progress, one at a time
-std::string g_strWalkBase;
-std::map<std::string, std::string>* g_pWalkFiles = nullptr;
-
-int AddLocalFile(const char* pPath, const struct stat*, int nType, struct FTW*) {
-    if (nType == FTW_F)
-        (*g_pWalkFiles)[std::string(pPath).substr(g_strWalkBase.size() + 1)] =
-            enginetest::FileSha1(pPath);
-    return 0;
-}
 
 std::string Body(const std::string& strRequest) {
     std::string::size_type nPos = strRequest.find("\r\n\r\n");
@@ -47,29 +23,12 @@ std::string Body(const std::string& strRequest) {
 
 }  // namespace
 
-int ThreadsNamed(const std::string& strName) {
-    int nCount = 0;
-    DIR* pDir = opendir("/proc/self/task");
-    if (!pDir)
-        return -1;
-    while (dirent* pEntry = readdir(pDir)) {
-        if (pEntry->d_name[0] == '.')
-            continue;
-        std::ifstream in(std::string("/proc/self/task/") + pEntry->d_name + "/comm");
-        std::string strComm;
-        std::getline(in, strComm);
-        nCount += strComm == strName ? 1 : 0;
-    }
-    closedir(pDir);
-    return nCount;
-}
-
 std::map<std::string, std::string> FolderTest::LocalTree(const std::string& strFolder) const {
     std::map<std::string, std::string> files;
-    g_strWalkBase = Utils::GetParentDir(strFolder);
-    g_pWalkFiles = &files;
-    nftw(strFolder.c_str(), AddLocalFile, 16, FTW_PHYS);
-    g_pWalkFiles = nullptr;
+    const size_t nBase = Utils::GetParentDir(strFolder).size() + 1;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(strFolder))
+        if (entry.symlink_status().type() == std::filesystem::file_type::regular)
+            files[entry.path().string().substr(nBase)] = enginetest::FileSha1(entry.path());
     return files;
 }
 
@@ -184,26 +143,7 @@ void FolderTest::RememberFolder(const std::string& strFolder,
     // a restart of the program with the login remembered: the store is written and read again
     UploadManager::UnInitialize();
     UploadManager::Initialize(&EngineTest::OnProgress, this);
-    ASSERT_TRUE(WaitForFolder(strFolder, TaskStatusStop));
-}
-
-std::vector<enginetest::Report> FolderTest::FolderReports(const std::string& strFolder) const {
-    std::vector<enginetest::Report> reports;
-    for (const enginetest::Report& report : m_reports.For(strFolder))
-        if (report.bIsFolder)
-            reports.push_back(report);
-    return reports;
-}
-
-std::string FolderTest::Describe(const std::string& strPrefix) const {
-    std::string strText;
-    for (const enginetest::Report& report : m_reports.All())
-        if (report.strFilePath.compare(0, strPrefix.size(), strPrefix) == 0)
-            strText += "\n" + report.strFilePath + (report.bIsFolder ? " (folder)" : "") +
-                       " status " + std::to_string(report.status) + " code " +
-                       std::to_string(report.nErrorCode) + " " +
-                       std::to_string(report.nUploadSize) + "/" + std::to_string(report.nFileSize);
-    return strText;
+    ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusStop));
 }
 
 }  // namespace foldertest

@@ -49,24 +49,14 @@ protected:
     // order in which a start queues them, so the dispatch order is fixed.
     void RememberFolder(const std::string& strFolder, const std::vector<std::string>& files);
 
-    // Waits until the folder's last report has this status.
-    bool WaitForFolder(const std::string& strFolder, int status,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
-        return WaitForStatus(strFolder, status, timeout);
-    }
-    // Folder reports of that path, in order.
-    std::vector<enginetest::Report> FolderReports(const std::string& strFolder) const;
-    // Every report so far, one a line, for failure messages.
-    std::string Describe(const std::string& strPrefix = std::string()) const;
     std::string FolderPath(const std::string& strName) const { return m_strWork + "/" + strName; }
 };
 
-// Threads of this process that carry the given name.
-int ThreadsNamed(const std::string& strName);
+using enginetest::kMiB;
 
-// "空文件夹不能上传", "获取文件夹列表失败" and "不是普通文件，无法上传" in GBK.
-extern const char kEmptyFolderGbk[];
-extern const char kListFailedGbk[];
-extern const char kNotRegularGbk[];
+// A text of the catalogue as the engine reports it, in GBK.
+inline std::string Gbk(const char* pszUtf8) {
+    return _VelmoUpload::Utils::StringU2G(pszUtf8);
+}
 
 }  // namespace foldertest

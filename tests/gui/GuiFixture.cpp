@@ -34,18 +34,6 @@ void RecordWarning(const gchar* pszDomain, GLogLevelFlags level, const gchar* ps
         g_warnings.push_back(std::string(pszDomain ? pszDomain : "") + ": " + pszMessage);
 }
 
-void InitGtkOnce() {
-    static bool s_bDone = false;
-    if (s_bDone)
-        return;
-    s_bDone = true;
-    static char szName[] = "gui_tests";
-    static char* argvStore[] = {szName, nullptr};
-    int argc = 1;
-    char** argv = argvStore;
-    new Gtk::Main(argc, argv, true);  // lives as long as the process
-}
-
 }  // namespace
 
 bool PumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
@@ -58,10 +46,6 @@ bool PumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds
             g_usleep(2000);
     }
     return true;
-}
-
-void PumpFor(std::chrono::milliseconds duration) {
-    PumpUntil([] { return false; }, duration);
 }
 
 void WhenShown(Gtk::Window* pWindow, std::function<void()> action) {
@@ -102,22 +86,8 @@ void AnswerNextDialog(int nResponse, std::string* pText) {
         20);
 }
 
-std::string ScreenshotDir() {
-    const char* pszDir = getenv("VELMO_SCREENSHOT_DIR");
-    if (pszDir && *pszDir)
-        return pszDir;
-    // beside bin/ in the build folder
-    char szSelf[4096];
-    ssize_t n = readlink("/proc/self/exe", szSelf, sizeof(szSelf) - 1);
-    std::string strSelf = n > 0 ? std::string(szSelf, static_cast<size_t>(n)) : std::string();
-    std::string strBin = strSelf.substr(0, strSelf.rfind('/'));
-    return strBin.substr(0, strBin.rfind('/') + 1) + "screenshots";
-}
-
 void Screenshot(Gtk::Window& window, const std::string& strName) {
-    const std::string strDir = ScreenshotDir();
-    const char* pszDir = strDir.c_str();
-    mkdir(pszDir, 0755);
+    mkdir(VELMO_SCREENSHOT_DIR, 0755);
     window.present();
     PumpUntil([&window] { return window.get_mapped(); });
     // a few frames, so every cell and image has been drawn
@@ -126,7 +96,7 @@ void Screenshot(Gtk::Window& window, const std::string& strName) {
     Glib::RefPtr<Gdk::Pixbuf> refShot =
         Gdk::Pixbuf::create(refWindow, 0, 0, refWindow->get_width(), refWindow->get_height());
     if (refShot)
-        refShot->save(std::string(pszDir) + "/" + strName + ".png", "png");
+        refShot->save(std::string(VELMO_SCREENSHOT_DIR "/") + strName + ".png", "png");
 }
 
 void GuiTest::SetUp() {
@@ -146,7 +116,12 @@ void GuiTest::SetUp() {
     setenv("LC_ALL", "C.UTF-8", 1);
     setenv("LANGUAGE", Language().empty() ? "en" : Language().c_str(), 1);
     ++_nl_msg_cat_cntr;
-    InitGtkOnce();
+    static char szName[] = "gui_tests";
+    static char* argvStore[] = {szName, nullptr};
+    static int argc = 1;
+    static char** argv = argvStore;
+    static Gtk::Main* s_pMain = new Gtk::Main(argc, argv, true);  // once, for the whole process
+    (void)s_pMain;
     g_warnings.clear();
     g_log_set_default_handler(&RecordWarning, nullptr);
     for (const char* pszDomain : {"Gtk", "Gdk", "GLib-GObject", "GLib", "GdkPixbuf"})
@@ -189,8 +164,7 @@ void GuiTest::SubmitLoginDialog(const std::string& strName, const std::string& s
 }
 
 void GuiTest::LogInThroughDialog(const std::string& strName, const std::string& strPassword) {
-    WhenShown(m_win.pLoginWin,
-              [this, strName, strPassword]() { SubmitLoginDialog(strName, strPassword); });
+    WhenShown(m_win.pLoginWin, [=]() { SubmitLoginDialog(strName, strPassword); });
     m_win.pMainWin->on_user_login();
 }
 
@@ -201,10 +175,6 @@ void GuiTest::Report(const rodedudir::_ProgressItem& item) {
                         item.strTaskInfo, m_win.pMainWin);
     // the window applies reports from the main loop
     PumpUntil([this] { return !m_win.pMainWin->reports_pending(); });
-}
-
-std::string GuiTest::OpenedPages() const {
-    return ReadFile(m_strPagesFile);
 }
 
 }  // namespace velmotest

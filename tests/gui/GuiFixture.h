@@ -20,7 +20,9 @@ namespace velmotest {
 // Runs the main loop until predicate holds or the time is up; the predicate's last value.
 bool PumpUntil(const std::function<bool()>& predicate,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
-void PumpFor(std::chrono::milliseconds duration);
+inline void PumpFor(std::chrono::milliseconds duration) {
+    PumpUntil([] { return false; }, duration);
+}
 
 // Once window is on screen, runs action (from the main loop, so a modal run can be answered).
 void WhenShown(Gtk::Window* pWindow, std::function<void()> action);
@@ -28,9 +30,8 @@ void WhenShown(Gtk::Window* pWindow, std::function<void()> action);
 // with nResponse; its primary text goes to *pText.
 void AnswerNextDialog(int nResponse, std::string* pText = nullptr);
 
-// The folder for screenshots: $VELMO_SCREENSHOT_DIR, else screenshots/ in the build folder.
-std::string ScreenshotDir();
-// Writes the window as it is on screen to that folder as NAME.png, for a person to look at.
+// Writes the window as it is on screen to screenshots/NAME.png in the build folder, for a
+// person to look at.
 void Screenshot(Gtk::Window& window, const std::string& strName);
 
 class GuiTest : public StandinFixture {
@@ -49,7 +50,7 @@ protected:
     void Report(const rodedudir::_ProgressItem& item);
     // The window's stdout diagnostics are not checked; the xdg-open the window starts is a
     // stand-in that appends each address to this file.
-    std::string OpenedPages() const;
+    std::string OpenedPages() const { return ReadFile(m_strPagesFile); }
 
     rodedudir::AppWindows m_win;
     std::string m_strRuntimeDir;

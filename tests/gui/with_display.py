@@ -12,10 +12,8 @@ import sys
 
 def main():
     args = sys.argv[1:]
-    bus = True
-    if args and args[0] == '--no-bus':
-        bus = False
-        args = args[1:]
+    bus = not (args and args[0] == '--no-bus')
+    args = args if bus else args[1:]
     if not args:
         sys.exit(__doc__)
     read_fd, write_fd = os.pipe()
@@ -24,28 +22,19 @@ def main():
         ['Xvfb', '-displayfd', str(write_fd), '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
         pass_fds=[write_fd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_fd)
-    number = b''
     with os.fdopen(read_fd, 'rb') as pipe:
-        while not number.endswith(b'\n'):
-            chunk = pipe.read(1)
-            if not chunk:
-                break
-            number += chunk
-    if not number.strip():
+        number = pipe.readline().strip()
+    if not number:
         xvfb.kill()
         sys.exit('with_display: Xvfb did not start')
-    env = dict(os.environ)
-    env['DISPLAY'] = ':' + number.decode().strip()
+    env = dict(os.environ, DISPLAY=':' + number.decode())
     env.pop('WAYLAND_DISPLAY', None)
     # GTK keeps its caches until the process ends; leak reports of them are noise
     env['ASAN_OPTIONS'] = 'detect_leaks=0' + (':' + env['ASAN_OPTIONS'] if env.get('ASAN_OPTIONS') else '')
-    if bus:
-        command = ['dbus-run-session', '--'] + args
-    else:
+    if not bus:
         env['NO_AT_BRIDGE'] = '1'
-        command = args
     try:
-        child = subprocess.Popen(command, env=env)
+        child = subprocess.Popen((['dbus-run-session', '--'] if bus else []) + args, env=env)
         # a test run stopped by CTest's time-out must not leave the display behind
         signal.signal(signal.SIGTERM, lambda *_: child.terminate())
         status = child.wait()

@@ -7,11 +7,12 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import tempfile
 import time
 import unittest
+import urllib.parse
+import urllib.request
 
 import gi
 gi.require_version('Atspi', '2.0')
@@ -37,6 +38,11 @@ def wait_for(predicate, timeout=20.0, what='condition'):
         if time.monotonic() > deadline:
             raise AssertionError('timed out waiting for ' + what)
         time.sleep(0.05)
+
+
+def read_text(path):
+    with open(path, errors='replace') as f:
+        return f.read()
 
 
 def screenshot(name):
@@ -71,28 +77,25 @@ class Standin:
             self.proc.wait(10)
 
     def log(self):
-        with open(self.log_path, errors='replace') as f:
-            return f.read()
+        return read_text(self.log_path)
 
     @property
     def host(self):
         return '127.0.0.1:%d' % self.port
 
+    def get(self, path, body=None):
+        return urllib.request.urlopen('http://%s%s' % (self.host, path), body, timeout=10).read()
+
     def fault(self, **params):
         """Makes the stand-in misbehave (see its fault control); reset() undoes it."""
-        import urllib.parse
-        import urllib.request
-        body = urllib.parse.urlencode(params).encode()
-        urllib.request.urlopen('http://%s/_standin/fault' % self.host, body, timeout=10).read()
+        self.get('/_standin/fault', urllib.parse.urlencode(params).encode())
 
     def reset(self):
-        import urllib.request
-        urllib.request.urlopen('http://%s/_standin/reset' % self.host, b'all=0', timeout=10).read()
+        self.get('/_standin/reset', b'all=0')
 
     def stored(self):
         """path -> SHA-1 of every file the stand-in holds, from its home page."""
-        import urllib.request
-        page = urllib.request.urlopen('http://%s/' % self.host, timeout=10).read().decode()
+        page = self.get('/').decode()
         return dict(re.findall(r'<tr><td>([^<]+)</td><td>\d+</td><td><code>([0-9A-F]{40})</code>', page))
 
 
@@ -123,8 +126,7 @@ class App:
                               capture_output=True, text=True, timeout=timeout)
 
     def log(self):
-        with open(self.log_path, errors='replace') as f:
-            return f.read()
+        return read_text(self.log_path)
 
     def reports(self, path=None):
         """The progress reports the program printed, oldest first, as dicts of their fields."""
@@ -140,14 +142,13 @@ class App:
                         timeout, 'status %s of %s' % (status, path))
 
     def stop(self):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(20)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        for proc in (p for p in self.procs if p.poll() is None):
+            proc.terminate()
+            try:
+                proc.wait(20)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
 
     def accessible(self, proc, timeout=30):
         """The program's accessible application for one of its processes."""
@@ -198,10 +199,6 @@ def click(acc):
     acc.queryAction().doAction(0)
 
 
-def type_into(acc, text):
-    acc.queryEditableText().setTextContents(text)
-
-
 def dialog(app, title, timeout=20):
     """A dialog of the program that is on screen, by its title."""
     return wait_for(lambda: [d for d in find_all(app, pyatspi.ROLE_DIALOG, title)], timeout,
@@ -210,10 +207,8 @@ def dialog(app, title, timeout=20):
 
 def cell_text(cell):
     """A cell's text; a column of an icon and a text is a cell of two cells."""
-    if cell is None:
-        return ''
-    if cell.childCount == 0:
-        return cell.name
+    if cell is None or cell.childCount == 0:
+        return cell.name if cell else ''
     return ' '.join(child.name for child in children(cell) if child.name)
 
 
@@ -235,10 +230,8 @@ def log_in_through_dialog(app, name, password, remember=False, auto=False):
 def fill_login_dialog(app, name, password, remember=False, auto=False):
     login = dialog(app, 'Login Velmo')
     entries = wait_for(lambda: len(find_all(login, pyatspi.ROLE_TEXT)) >= 1 and find_all(login, pyatspi.ROLE_TEXT), 10, 'entries')
-    name_entry = entries[0]
-    password_entry = find(login, pyatspi.ROLE_PASSWORD_TEXT)
-    type_into(name_entry, name)
-    type_into(password_entry, password)
+    entries[0].queryEditableText().setTextContents(name)
+    find(login, pyatspi.ROLE_PASSWORD_TEXT).queryEditableText().setTextContents(password)
     for label, wanted in (('Remember Password', remember), ('AutoLogin', auto)):
         box = find(login, pyatspi.ROLE_CHECK_BOX, label)
         if box.getState().contains(pyatspi.STATE_CHECKED) != wanted:
@@ -256,12 +249,9 @@ class E2ETest(unittest.TestCase):
         self.runtime = os.path.join(self.tmp, 'run')
         os.makedirs(self.home)
         os.makedirs(self.runtime, mode=0o700)
-        self.pages = os.path.join(self.home, 'opened-pages')
-        fake_bin = os.path.join(self.home, 'bin')
-        os.makedirs(fake_bin)
         # the pages the window opens are recorded, not shown
-        with open(os.path.join(fake_bin, 'xdg-open'), 'w') as f:
-            f.write('#!/bin/sh\necho "$1" >> "%s"\n' % self.pages)
+        fake_bin = os.path.join(self.home, 'bin')
+        self.write_file('bin/xdg-open', b'#!/bin/sh\necho "$1" >> "%s/opened-pages"\n' % self.home.encode())
         os.chmod(os.path.join(fake_bin, 'xdg-open'), 0o755)
         self.standin = Standin(os.path.join(self.tmp, 'standin'), self.standin_args).start()
         self.app = App(self.home, self.runtime, self.standin.host,
@@ -285,18 +275,6 @@ class E2ETest(unittest.TestCase):
         subprocess.run([os.path.join(BIN, 'velmoupload-cli'), '--user', 'demo', '--password-stdin',
                         '--remember', '--auto'], input='demo\n', env=self.app.env, check=True,
                        capture_output=True, text=True, timeout=60)
-
-
-def stale_socket(path):
-    """Leaves a socket file nobody listens on, as a crashed instance does."""
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.bind(path)
-    s.close()
-
-
-def running_instances(binary):
-    out = subprocess.run(['pgrep', '-f', '-x', re.escape(binary) + '( .*)?'], capture_output=True, text=True)
-    return [int(p) for p in out.stdout.split()]
 
 
 def terminate(proc, timeout=20):

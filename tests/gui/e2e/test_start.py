@@ -5,6 +5,7 @@ a start that ends clearly when an image is missing."""
 import os
 import pwd
 import shutil
+import socket
 import subprocess
 import time
 import unittest
@@ -12,7 +13,7 @@ import unittest
 import pyatspi
 
 from harness import (BIN, BUILD, E2ETest, click, dialog, fill_login_dialog, find, find_all,
-                     log_in_through_dialog, screenshot, stale_socket, table_rows, terminate,
+                     log_in_through_dialog, screenshot, table_rows, terminate,
                      wait_for)
 
 TITLE_LOGGED_OUT = 'Velmo WebDisk - not login'
@@ -61,7 +62,8 @@ class StartTest(E2ETest):
         self.assertEqual(1, len([a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == 'vurozudeduz']))
 
     def test_two_starts_at_once_leave_one_instance_and_a_stale_socket_does_not_stop_a_start(self):
-        stale_socket(os.path.join(self.runtime, 'ZOVBACKUP_SINGLETON'))
+        with socket.socket(socket.AF_UNIX) as s:  # nobody listens on it, as after a crash
+            s.bind(os.path.join(self.runtime, 'ZOVBACKUP_SINGLETON'))
         first, second = self.app.start(), self.app.start()
         wait_for(lambda: first.poll() is not None or second.poll() is not None, what='one start to hand over')
         ended, running = (first, second) if first.poll() is not None else (second, first)
@@ -97,7 +99,10 @@ class StartTest(E2ETest):
             # the first instance of that user keeps running; a hand-over would have ended it
             time.sleep(3)
             self.assertIsNone(other.poll())
-            self.assertTrue(os.path.exists('/tmp/ZOVBACKUP_SINGLETON-%d/ZOVBACKUP_SINGLETON' % nobody.pw_uid))
+            # without a runtime folder the socket lives in a folder only that user can enter
+            folder = '/tmp/ZOVBACKUP_SINGLETON-%d' % nobody.pw_uid
+            self.assertTrue(os.path.exists(folder + '/ZOVBACKUP_SINGLETON'))
+            self.assertEqual(0o700, os.lstat(folder).st_mode & 0o777)
         finally:
             other.terminate()
             other.wait(20)
