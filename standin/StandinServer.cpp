@@ -60,6 +60,7 @@ bool IsLoopback(const std::string& strAddr) {
 // itself, and refuse forms over 8 KiB.
 bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
               std::string& strBody, size_t nLimit, size_t nStopAfter = static_cast<size_t>(-1)) {
+    strBody.clear();
     auto& mutableReq = const_cast<httplib::Request&>(req);
     std::string strContentType = req.get_header_value("Content-Type");
     mutableReq.headers.erase("Content-Type");
@@ -82,7 +83,8 @@ bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
 
 // A piece body straight from the connection in large reads: the library reads 4 KiB at a time,
 // which costs more than both digests of the piece. The library has read none of the body yet;
-// the gate validated the length.
+// the gate validated the length. A reused buffer keeps its size, so only what it never held
+// before is zeroed.
 bool ReadPieceBody(const httplib::Request& req, const httplib::ContentReader& reader,
                    std::string& strBody) {
     ConnectionStream* pStream = ConnectionStream::Current();
@@ -146,10 +148,10 @@ public:
                 const std::string& strKind)
         : m_ctx(ctx), m_req(req), m_res(res), m_strKind(strKind) {
         m_query = FormFields::Parse(QueryOf(req.target), {});
+        m_pBody = strKind == "piece" ? ctx.pieceBodies.Take() : std::make_shared<std::string>();
     }
 
-    // The raw body, shared so that a piece's bytes can outlive the request in the digest queue.
-    std::shared_ptr<std::string> Body() const { return m_pBody; }
+    const std::string& Body() const { return *m_pBody; }
 
     // Reads the body; for a piece the fault rule is taken first, so a drop can stop partway.
     void ReadRequest(const httplib::ContentReader* pReader, const std::vector<std::string>& vKeys) {
@@ -265,7 +267,7 @@ private:
     std::string m_strKind;
     FormFields m_query;
     FormFields m_body;
-    std::shared_ptr<std::string> m_pBody = std::make_shared<std::string>();
+    std::shared_ptr<std::string> m_pBody;  // a piece's comes from the reused buffers
     std::string m_strAccount;
     std::string m_strUserId;
     std::optional<FaultRule> m_fault;

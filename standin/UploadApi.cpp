@@ -478,6 +478,138 @@ ApiResult FinishUpload(ServiceContext& ctx, const Account& account, const std::s
                      "stored " + strSha1 + " " + std::to_string(upload.nFileSize)};
 }
 
+// What a piece request carries, read and checked before its upload's lock is taken.
+struct PieceAsk {
+    Account account;
+    std::string strUserId;
+    Upload upload;
+    PieceBody piece;
+    std::string strFileId;
+    std::string strQuickId;
+    long long nStart = 0;
+    long long nEnd = 0;
+};
+
+bool ReadPieceAsk(ServiceContext& ctx, const FormFields& query, const std::string& strContentType,
+                  const std::string& strBody, PieceAsk& ask, ApiResult& refusal) {
+    if (!VerifyUploadQuery(ctx, query, ask.account, ask.upload, refusal))
+        return false;
+    ask.strUserId = query.Get("userid");
+    auto refuse = [&](int nCode, const std::string& strWhy) {
+        refusal = Refuse(nCode, ask.account, ask.strUserId, strWhy);
+        return false;
+    };
+    std::string strBoundary, strError;
+    if (!MultipartBoundary(strContentType, strBoundary))
+        return refuse(kBadParameter, "not multipart/form-data");
+    if (!ParsePieceBody(strBody, strBoundary, ask.piece, strError))
+        return refuse(kBadParameter, strError);
+    if (ask.piece.strFileName != ask.upload.strPickCode)
+        return refuse(kBadParameter, "file part names another pick code");
+    if (!NormalizeDigest(ask.piece.strFileId, ask.strFileId) ||
+        !NormalizeDigest(ask.piece.strQuickId, ask.strQuickId))
+        return refuse(kBadParameter, "malformed digest part");
+    if (!ParseRange(ask.piece.strRange, ask.nStart, ask.nEnd))
+        return refuse(kBadParameter, "malformed ctrange");
+    if (ask.piece.nData == 0)
+        return refuse(kBadRange, "empty piece");
+    return true;
+}
+
+// Under the upload's lock: the piece must continue the upload as it now stands.
+bool PieceFits(ServiceContext& ctx, PieceAsk& ask, ApiResult& refusal) {
+    Upload& upload = ask.upload;
+    auto refuse = [&](int nCode, const std::string& strWhy) {
+        refusal = Refuse(nCode, ask.account, ask.strUserId, strWhy);
+        return false;
+    };
+    // another piece may have moved the upload on while this one waited for the lock
+    if (!ctx.store.Read(
+            [&](Records& rec) { return rec.UploadByPickCode(upload.strPickCode, upload); }))
+        return refuse(kUnknownPickCode, "upload gone");
+    if ((!upload.strFileId.empty() && !ask.strFileId.empty() &&
+         ask.strFileId != upload.strFileId) ||
+        (!upload.strQuickId.empty() && !ask.strQuickId.empty() &&
+         ask.strQuickId != upload.strQuickId))
+        return refuse(kBadParameter, "digests differ from the dispatch");
+    if (upload.bDone || ask.nStart != upload.nOffset)
+        return refuse(kBadRange, "range starts at " + std::to_string(ask.nStart) +
+                                     ", upload holds " + std::to_string(upload.nOffset));
+    const PieceBody& piece = ask.piece;
+    if (ask.nEnd - ask.nStart != static_cast<long long>(piece.nData) ||
+        ask.nEnd > upload.nFileSize || piece.nData > static_cast<size_t>(_VelmoUpload::kPieceSize))
+        return refuse(kBadRange, "range " + piece.strRange + " does not fit a piece of " +
+                                     std::to_string(piece.nData) + " bytes");
+    return true;
+}
+
+// Writes the piece while a helper thread computes its SHA-1, and meanwhile extends the
+// upload's running digest with it (a copy: it is kept only for a piece that passes). A piece
+// that fails its check has only been written past the recorded offset, where the next piece
+// overwrites it.
+bool WritePiece(ServiceContext& ctx, const PieceAsk& ask, bool bLast, RunningDigest& running,
+                bool& bRunning, ApiResult& refusal) {
+    const PieceBody& piece = ask.piece;
+    std::future<std::string> pieceHash = ctx.helpers.Sha1(piece.pData, piece.nData);
+    // the helper reads the body until it answers, however this function is left
+    struct AwaitHash {
+        std::future<std::string>& result;
+        ~AwaitHash() {
+            if (result.valid())
+                result.wait();
+        }
+    } awaitHash{pieceHash};
+    int nError =
+        ctx.files.WritePiece(ask.upload.strPickCode, ask.nStart, piece.pData, piece.nData, bLast);
+    bRunning = ctx.digests.At(ask.upload.strPickCode, ask.nStart, running);
+    if (bRunning) {
+        running.sha1.Input(reinterpret_cast<const unsigned char*>(piece.pData), piece.nData);
+        running.nBytes += static_cast<long long>(piece.nData);
+    }
+    if (!SameDigest(pieceHash.get(), piece.strHash)) {
+        refusal =
+            Refuse(kHashMismatch, ask.account, ask.strUserId, "cthash is not the piece's SHA-1");
+        return false;
+    }
+    if (nError) {
+        refusal = Refuse(nError == ENOSPC ? kDiskFull : kInternal, ask.account, ask.strUserId,
+                         std::string("cannot write: ") + strerror(nError));
+        return false;
+    }
+    return true;
+}
+
+ApiResult StorePiece(ServiceContext& ctx, PieceAsk& ask, bool bReportFull) {
+    ApiResult refusal;
+    if (!PieceFits(ctx, ask, refusal))
+        return refusal;
+    if (bReportFull)
+        return Refuse(kNoSpace, ask.account, ask.strUserId, "reported full");
+    Upload& upload = ask.upload;
+    if (upload.strFileId.empty())
+        upload.strFileId = ask.strFileId;
+    if (upload.strQuickId.empty())
+        upload.strQuickId = ask.strQuickId;
+    bool bLast = ask.nEnd == upload.nFileSize;
+    RunningDigest running;
+    bool bRunning = false;
+    if (!WritePiece(ctx, ask, bLast, running, bRunning, refusal))
+        return refusal;
+    if (bLast)
+        return FinishUpload(ctx, ask.account, ask.strUserId, upload, bRunning ? &running : nullptr);
+    upload.nOffset = ask.nEnd;
+    ctx.store.Transact([&](Records& rec) {
+        rec.UpdateUpload(upload);
+        return true;
+    });
+    if (bRunning)
+        ctx.digests.Put(upload.strPickCode, running);
+    else
+        ctx.digests.Drop(upload.strPickCode);  // the file is hashed from disk at its end
+    return ApiResult{OffsetReply(ask.nEnd), ask.account.strName, ask.strUserId,
+                     "offset " + std::to_string(ask.nEnd)};
+}
+
 }  // namespace
 
 ApiResult HandleDispatch(ServiceContext& ctx, DispatchUrl url, const FormFields& query,
@@ -537,92 +669,15 @@ ApiResult HandleCheck(ServiceContext& ctx, const FormFields& query) {
 }
 
 ApiResult HandlePiece(ServiceContext& ctx, const FormFields& query,
-                      const std::string& strContentType, std::shared_ptr<const std::string> pBody,
+                      const std::string& strContentType, const std::string& strBody,
                       bool bReportFull) {
-    Account account;
-    Upload upload;
+    PieceAsk ask;
     ApiResult refusal;
-    if (!VerifyUploadQuery(ctx, query, account, upload, refusal))
+    if (!ReadPieceAsk(ctx, query, strContentType, strBody, ask, refusal))
         return refusal;
-    const std::string strUserId = query.Get("userid");
-    std::string strBoundary, strError;
-    PieceBody piece;
-    if (!MultipartBoundary(strContentType, strBoundary))
-        return Refuse(kBadParameter, account, strUserId, "not multipart/form-data");
-    if (!ParsePieceBody(*pBody, strBoundary, piece, strError))
-        return Refuse(kBadParameter, account, strUserId, strError);
-    if (piece.strFileName != upload.strPickCode)
-        return Refuse(kBadParameter, account, strUserId, "file part names another pick code");
-    std::string strFileId, strQuickId;
-    if (!NormalizeDigest(piece.strFileId, strFileId) ||
-        !NormalizeDigest(piece.strQuickId, strQuickId))
-        return Refuse(kBadParameter, account, strUserId, "malformed digest part");
-    long long nStart = 0, nEnd = 0;
-    if (!ParseRange(piece.strRange, nStart, nEnd))
-        return Refuse(kBadParameter, account, strUserId, "malformed ctrange");
-    if (piece.nData == 0)
-        return Refuse(kBadRange, account, strUserId, "empty piece");
-
-    std::shared_ptr<std::mutex> pLock = ctx.uploadLocks.For(upload.strPickCode);
+    std::shared_ptr<std::mutex> pLock = ctx.uploadLocks.For(ask.upload.strPickCode);
     std::lock_guard<std::mutex> lock(*pLock);
-    // another request may have moved the upload on while this body was read
-    bool bFound = ctx.store.Read(
-        [&](Records& rec) { return rec.UploadByPickCode(upload.strPickCode, upload); });
-    if (!bFound)
-        return Refuse(kUnknownPickCode, account, strUserId, "upload gone");
-    if ((!upload.strFileId.empty() && !strFileId.empty() && strFileId != upload.strFileId) ||
-        (!upload.strQuickId.empty() && !strQuickId.empty() && strQuickId != upload.strQuickId))
-        return Refuse(kBadParameter, account, strUserId, "digests differ from the dispatch");
-    if (upload.bDone || nStart != upload.nOffset)
-        return Refuse(kBadRange, account, strUserId,
-                      "range starts at " + std::to_string(nStart) + ", upload holds " +
-                          std::to_string(upload.nOffset));
-    if (nEnd - nStart != static_cast<long long>(piece.nData) || nEnd > upload.nFileSize ||
-        piece.nData > static_cast<size_t>(_VelmoUpload::kPieceSize))
-        return Refuse(kBadRange, account, strUserId,
-                      "range " + piece.strRange + " does not fit a piece of " +
-                          std::to_string(piece.nData) + " bytes");
-    if (bReportFull)
-        return Refuse(kNoSpace, account, strUserId, "reported full");
-    if (upload.strFileId.empty())
-        upload.strFileId = strFileId;
-    if (upload.strQuickId.empty())
-        upload.strQuickId = strQuickId;
-
-    bool bLast = nEnd == upload.nFileSize;
-    // The piece's digest is checked on another core while this thread writes. A piece that
-    // fails the check has only been written past the recorded offset, where the next piece
-    // overwrites it.
-    std::future<bool> checking = std::async(std::launch::async, [&piece] {
-        std::string strPieceHash;
-        return _VelmoUpload::Utils::GetHash(reinterpret_cast<const unsigned char*>(piece.pData),
-                                            static_cast<unsigned>(piece.nData), strPieceHash) &&
-               SameDigest(strPieceHash, piece.strHash);
-    });
-    int nError = ctx.files.WritePiece(upload.strPickCode, nStart, piece.pData, piece.nData, bLast);
-    if (!checking.get())
-        return Refuse(kHashMismatch, account, strUserId, "cthash is not the piece's SHA-1");
-    if (nError)
-        return Refuse(nError == ENOSPC ? kDiskFull : kInternal, account, strUserId,
-                      std::string("cannot write: ") + strerror(nError));
-    if (bLast) {
-        RunningDigest running;
-        bool bRunning = ctx.digests.At(upload.strPickCode, nStart, running);
-        if (bRunning) {
-            running.sha1.Input(reinterpret_cast<const unsigned char*>(piece.pData), piece.nData);
-            running.nBytes += static_cast<long long>(piece.nData);
-        }
-        return FinishUpload(ctx, account, strUserId, upload, bRunning ? &running : nullptr);
-    }
-    upload.nOffset = nEnd;
-    ctx.store.Transact([&](Records& rec) {
-        rec.UpdateUpload(upload);
-        return true;
-    });
-    // the whole-file digest takes the piece in while the client sends the next one
-    ctx.digests.Feed(upload.strPickCode, nStart, pBody, piece.pData, piece.nData);
-    return ApiResult{OffsetReply(nEnd), account.strName, strUserId,
-                     "offset " + std::to_string(nEnd)};
+    return StorePiece(ctx, ask, bReportFull);
 }
 
 void RecoverUploads(ServiceContext& ctx) {
