@@ -412,14 +412,10 @@ void StandinServer::SetUpAccounts() {
     });
 }
 
-void StandinServer::SetUpRoutes() {
-    httplib::Server& svr = *m_pServer;
-    ServiceContext& ctx = m_ctx;
-    svr.set_tcp_nodelay(true);
-    svr.set_payload_max_length(kMaxPieceBody);
-    // bounds each blocking send, the fault control's hand-written replies' too
-    svr.set_write_timeout(kWriteTimeoutMs / 1000, 0);
+namespace {
 
+// Every request gets one log line: those no route answered are logged here.
+void SetUpErrorHandlers(httplib::Server& svr) {
     svr.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_bLogged = false;
         return httplib::Server::HandlerResponse::Unhandled;
@@ -444,7 +440,10 @@ void StandinServer::SetUpRoutes() {
             res.set_content(ErrorBody(), kJsonType);
             Log(req, "", "error: " + strWhat);
         });
+}
 
+// The service's API: login, token, space, the dispatch URLs, check and piece.
+void SetUpApiRoutes(httplib::Server& svr, ServiceContext& ctx) {
     svr.Post("/app/clogin", [&ctx](const httplib::Request& req, httplib::Response& res,
                                    const httplib::ContentReader& reader) {
         ApiExchange ex(ctx, req, res, "login");
@@ -501,7 +500,10 @@ void StandinServer::SetUpRoutes() {
             return HandlePiece(ctx, query, strContentType, ex.Body(), bFull);
         });
     });
+}
 
+// The web pages the client opens, and the account's picture.
+void SetUpPageRoutes(httplib::Server& svr, ServiceContext& ctx) {
     svr.Get("/", [&ctx](const httplib::Request& req, httplib::Response& res) {
         FormFields query = FormFields::Parse(QueryOf(req.target), {});
         try {
@@ -518,61 +520,84 @@ void StandinServer::SetUpRoutes() {
         res.set_content(FacePng(), "image/png");
         Log(req, "", "picture");
     });
+}
 
-    auto admin = [&ctx](const httplib::Request& req, httplib::Response& res,
-                        const httplib::ContentReader& reader, bool bReset) {
-        std::string strBody;
-        Json::Value reply(Json::objectValue);
-        if (!ReadBody(req, reader, strBody, kMaxFormBody)) {
-            res.status = 413;
-            Log(req, "", "refused 413: body over the limit");
-            return;
+// The fault control: adds a fault rule, or (bReset) clears them and, with "all=1", every stored
+// file.
+void ServeControl(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res,
+                  const httplib::ContentReader& reader, bool bReset) {
+    std::string strBody;
+    Json::Value reply(Json::objectValue);
+    if (!ReadBody(req, reader, strBody, kMaxFormBody)) {
+        res.status = 413;
+        Log(req, "", "refused 413: body over the limit");
+        return;
+    }
+    if (!IsLoopback(req.remote_addr)) {
+        reply["state"] = false;
+        reply["error"] = "fault control answers loopback only";
+        AdminReply(req, res, 403, reply, "refused: not loopback");
+        return;
+    }
+    std::string strParams = QueryOf(req.target);
+    if (!strBody.empty())
+        strParams += (strParams.empty() ? "" : "&") + strBody;
+    FormFields params = FormFields::Parse(strParams, {});
+    if (bReset) {
+        ctx.faults.Clear();
+        bool bAll = params.Get("all") == "1";
+        if (bAll) {
+            ctx.store.Transact([](Records& rec) {
+                rec.ClearContent();
+                return true;
+            });
+            ctx.files.Clear();
         }
-        if (!IsLoopback(req.remote_addr)) {
-            reply["state"] = false;
-            reply["error"] = "fault control answers loopback only";
-            AdminReply(req, res, 403, reply, "refused: not loopback");
-            return;
-        }
-        std::string strParams = QueryOf(req.target);
-        if (!strBody.empty())
-            strParams += (strParams.empty() ? "" : "&") + strBody;
-        FormFields params = FormFields::Parse(strParams, {});
-        if (bReset) {
-            ctx.faults.Clear();
-            bool bAll = params.Get("all") == "1";
-            if (bAll) {
-                ctx.store.Transact([](Records& rec) {
-                    rec.ClearContent();
-                    return true;
-                });
-                ctx.files.Clear();
-            }
-            reply["state"] = true;
-            AdminReply(req, res, 200, reply, bAll ? "reset all" : "reset faults");
-            return;
-        }
-        FaultRule rule;
-        std::string strError;
-        if (!ParseFaultRule(params, rule, strError)) {
-            reply["state"] = false;
-            reply["error"] = strError;
-            AdminReply(req, res, 400, reply, "refused: " + strError);
-            return;
-        }
-        ctx.faults.Add(rule);
         reply["state"] = true;
-        reply["pending"] = static_cast<Json::UInt64>(ctx.faults.Pending());
-        AdminReply(req, res, 200, reply,
-                   "fault " + FaultActionName(rule.action) + " on " + rule.strOn + " x" +
-                       std::to_string(rule.nCount));
-    };
-    svr.Post("/_standin/fault",
-             [admin](const httplib::Request& req, httplib::Response& res,
-                     const httplib::ContentReader& reader) { admin(req, res, reader, false); });
-    svr.Post("/_standin/reset",
-             [admin](const httplib::Request& req, httplib::Response& res,
-                     const httplib::ContentReader& reader) { admin(req, res, reader, true); });
+        AdminReply(req, res, 200, reply, bAll ? "reset all" : "reset faults");
+        return;
+    }
+    FaultRule rule;
+    std::string strError;
+    if (!ParseFaultRule(params, rule, strError)) {
+        reply["state"] = false;
+        reply["error"] = strError;
+        AdminReply(req, res, 400, reply, "refused: " + strError);
+        return;
+    }
+    ctx.faults.Add(rule);
+    reply["state"] = true;
+    reply["pending"] = static_cast<Json::UInt64>(ctx.faults.Pending());
+    AdminReply(req, res, 200, reply,
+               "fault " + FaultActionName(rule.action) + " on " + rule.strOn + " x" +
+                   std::to_string(rule.nCount));
+}
+
+void SetUpControlRoutes(httplib::Server& svr, ServiceContext& ctx) {
+    svr.Post("/_standin/fault", [&ctx](const httplib::Request& req, httplib::Response& res,
+                                       const httplib::ContentReader& reader) {
+        ServeControl(ctx, req, res, reader, false);
+    });
+    svr.Post("/_standin/reset", [&ctx](const httplib::Request& req, httplib::Response& res,
+                                       const httplib::ContentReader& reader) {
+        ServeControl(ctx, req, res, reader, true);
+    });
+}
+
+}  // namespace
+
+void StandinServer::SetUpRoutes() {
+    httplib::Server& svr = *m_pServer;
+    ServiceContext& ctx = m_ctx;
+    svr.set_tcp_nodelay(true);
+    svr.set_payload_max_length(kMaxPieceBody);
+    // bounds each blocking send, the fault control's hand-written replies' too
+    svr.set_write_timeout(kWriteTimeoutMs / 1000, 0);
+
+    SetUpErrorHandlers(svr);
+    SetUpApiRoutes(svr, ctx);
+    SetUpPageRoutes(svr, ctx);
+    SetUpControlRoutes(svr, ctx);
 }
 
 }  // namespace standin
