@@ -15,6 +15,9 @@
 
 namespace standin {
 
+// Pieces from this size on are hashed on a helper thread while the request's thread writes them.
+const size_t kHandOverBytes = 64 << 10;
+
 const std::vector<std::string> kUploadQueryKeys = {"appid",    "appversion", "format",   "ets",
                                                    "filesize", "userid",     "pickcode", "sig"};
 const std::vector<std::string> kDispatchQueryKeys = {"appid", "appversion", "format", "isp", "sig"};
@@ -550,7 +553,11 @@ bool PieceFits(ServiceContext& ctx, PieceAsk& ask, ApiResult& refusal) {
 bool WritePiece(ServiceContext& ctx, const PieceAsk& ask, bool bLast, RunningDigest& running,
                 bool& bRunning, ApiResult& refusal) {
     const PieceBody& piece = ask.piece;
-    std::future<std::string> pieceHash = ctx.helpers.Sha1(piece.pData, piece.nData);
+    // a small piece (a small file's only one) is hashed sooner than it is handed over
+    const bool bHandOver = piece.nData >= kHandOverBytes;
+    std::future<std::string> pieceHash;
+    if (bHandOver)
+        pieceHash = ctx.helpers.Sha1(piece.pData, piece.nData);
     // the helper reads the body until it answers, however this function is left
     struct AwaitHash {
         std::future<std::string>& result;
@@ -566,7 +573,13 @@ bool WritePiece(ServiceContext& ctx, const PieceAsk& ask, bool bLast, RunningDig
         running.sha1.Input(reinterpret_cast<const unsigned char*>(piece.pData), piece.nData);
         running.nBytes += static_cast<long long>(piece.nData);
     }
-    if (!SameDigest(pieceHash.get(), piece.strHash)) {
+    std::string strPieceHash;
+    if (bHandOver)
+        strPieceHash = pieceHash.get();
+    else
+        _VelmoUpload::Utils::GetHash(reinterpret_cast<const unsigned char*>(piece.pData),
+                                     static_cast<unsigned>(piece.nData), strPieceHash);
+    if (!SameDigest(strPieceHash, piece.strHash)) {
         refusal =
             Refuse(kHashMismatch, ask.account, ask.strUserId, "cthash is not the piece's SHA-1");
         return false;
