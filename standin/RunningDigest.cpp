@@ -65,20 +65,33 @@ DigestHelpers::~DigestHelpers() {
         thread.join();
 }
 
+template <typename Fn>
+std::future<decltype(std::declval<Fn>()())> DigestHelpers::Post(Fn fn) {
+    using Result = decltype(fn());
+    auto pJob = std::make_shared<std::packaged_task<Result()>>(std::move(fn));
+    std::future<Result> result = pJob->get_future();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.emplace_back([pJob] { (*pJob)(); });
+    }
+    m_jobReady.notify_one();
+    return result;
+}
+
 std::future<std::string> DigestHelpers::Sha1(const char* pData, size_t nData) {
-    std::packaged_task<std::string()> job([pData, nData] {
+    return Post([pData, nData] {
         std::string strHash;
         _VelmoUpload::Utils::GetHash(reinterpret_cast<const unsigned char*>(pData),
                                      static_cast<unsigned>(nData), strHash);
         return strHash;
     });
-    std::future<std::string> result = job.get_future();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_jobs.push_back(std::move(job));
-    }
-    m_jobReady.notify_one();
-    return result;
+}
+
+std::future<void> DigestHelpers::Extend(RunningDigest& digest, const char* pData, size_t nData) {
+    return Post([&digest, pData, nData] {
+        digest.sha1.Input(reinterpret_cast<const unsigned char*>(pData), nData);
+        digest.nBytes += static_cast<long long>(nData);
+    });
 }
 
 void DigestHelpers::Run() {
@@ -88,7 +101,7 @@ void DigestHelpers::Run() {
         // a waiting request gets its answer even while the service stops
         if (m_jobs.empty())
             return;
-        std::packaged_task<std::string()> job = std::move(m_jobs.front());
+        std::function<void()> job = std::move(m_jobs.front());
         m_jobs.pop_front();
         lock.unlock();
         job();

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -49,13 +50,17 @@ public:
     // The SHA-1 text of the bytes (empty when it cannot be had), computed on a helper thread;
     // they must stay put until it is in.
     std::future<std::string> Sha1(const char* pData, size_t nData);
+    // Feeds the bytes into the digest on a helper thread; both must stay put until it is done.
+    std::future<void> Extend(RunningDigest& digest, const char* pData, size_t nData);
 
 private:
+    template <typename Fn>
+    std::future<decltype(std::declval<Fn>()())> Post(Fn fn);
     void Run();
 
     std::mutex m_mutex;  // guards m_jobs and m_bStopping
     std::condition_variable m_jobReady;
-    std::deque<std::packaged_task<std::string()>> m_jobs;
+    std::deque<std::function<void()>> m_jobs;
     bool m_bStopping = false;
     std::vector<std::thread> m_threads;
 };

@@ -15,7 +15,7 @@
 
 namespace standin {
 
-// Pieces from this size on are hashed on a helper thread while the request's thread writes them.
+// Pieces from this size on are hashed on helper threads while the request's thread writes them.
 const size_t kHandOverBytes = 64 << 10;
 
 const std::vector<std::string> kUploadQueryKeys = {"appid",    "appversion", "format",   "ets",
@@ -546,39 +546,48 @@ bool PieceFits(ServiceContext& ctx, PieceAsk& ask, ApiResult& refusal) {
     return true;
 }
 
-// Writes the piece while a helper thread computes its SHA-1, and meanwhile extends the
-// upload's running digest with it (a copy: it is kept only for a piece that passes). A piece
-// that fails its check has only been written past the recorded offset, where the next piece
-// overwrites it.
+// Writes the piece while helper threads compute its SHA-1 and extend the upload's running
+// digest with it (a copy: it is kept only for a piece that passes). A piece that fails its
+// check has only been written past the recorded offset, where the next piece overwrites it.
 bool WritePiece(ServiceContext& ctx, const PieceAsk& ask, bool bLast, RunningDigest& running,
                 bool& bRunning, ApiResult& refusal) {
     const PieceBody& piece = ask.piece;
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(piece.pData);
+    bRunning = ctx.digests.At(ask.upload.strPickCode, ask.nStart, running);
     // a small piece (a small file's only one) is hashed sooner than it is handed over
     const bool bHandOver = piece.nData >= kHandOverBytes;
     std::future<std::string> pieceHash;
-    if (bHandOver)
+    std::future<void> extending;
+    if (bHandOver) {
         pieceHash = ctx.helpers.Sha1(piece.pData, piece.nData);
-    // the helper reads the body until it answers, however this function is left
-    struct AwaitHash {
-        std::future<std::string>& result;
-        ~AwaitHash() {
-            if (result.valid())
-                result.wait();
+        if (bRunning)
+            extending = ctx.helpers.Extend(running, piece.pData, piece.nData);
+    }
+    // the helpers read the body and the digest until they are done, however this is left
+    struct AwaitHelpers {
+        std::future<std::string>& hash;
+        std::future<void>& extension;
+        ~AwaitHelpers() {
+            if (hash.valid())
+                hash.wait();
+            if (extension.valid())
+                extension.wait();
         }
-    } awaitHash{pieceHash};
+    } awaitHelpers{pieceHash, extending};
     int nError =
         ctx.files.WritePiece(ask.upload.strPickCode, ask.nStart, piece.pData, piece.nData, bLast);
-    bRunning = ctx.digests.At(ask.upload.strPickCode, ask.nStart, running);
-    if (bRunning) {
-        running.sha1.Input(reinterpret_cast<const unsigned char*>(piece.pData), piece.nData);
-        running.nBytes += static_cast<long long>(piece.nData);
-    }
     std::string strPieceHash;
-    if (bHandOver)
+    if (bHandOver) {
         strPieceHash = pieceHash.get();
-    else
-        _VelmoUpload::Utils::GetHash(reinterpret_cast<const unsigned char*>(piece.pData),
-                                     static_cast<unsigned>(piece.nData), strPieceHash);
+        if (extending.valid())
+            extending.get();
+    } else {
+        _VelmoUpload::Utils::GetHash(pBytes, static_cast<unsigned>(piece.nData), strPieceHash);
+        if (bRunning) {
+            running.sha1.Input(pBytes, piece.nData);
+            running.nBytes += static_cast<long long>(piece.nData);
+        }
+    }
     if (!SameDigest(strPieceHash, piece.strHash)) {
         refusal =
             Refuse(kHashMismatch, ask.account, ask.strUserId, "cthash is not the piece's SHA-1");
