@@ -1,7 +1,7 @@
 // The digests a piece goes through: each unfinished upload's running SHA-1, extended by every
 // piece as it is stored so that the last piece is verified without reading the file again (in
-// memory only: after a restart the file is hashed from disk), and the helper threads that check
-// a piece's own SHA-1 while the request's thread writes it and extends the running one.
+// memory only: after a restart the file is hashed from disk), and the helper threads that
+// compute a piece's own SHA-1 and extend the running one while the request's thread writes it.
 #pragma once
 
 #include <condition_variable>
