@@ -3,7 +3,9 @@
 # directories: files per second next to rclone copying the same tree to rclone's webdav server,
 # the client's peak memory and its resume file's size. (b) 10,000 and 100,000 tiny files: the
 # time to list, register and write their resume records, and to load them after a new login.
-# Usage: [PARTS="a b"] [SKIP_RCLONE=1] folder_scale_bench.sh [BUILD-DIR]   (default build)
+# (c) 100,000 files of 1-10 KiB uploaded next to 10,000: the rate must hold as the service's
+# store fills.
+# Usage: [PARTS="a b c"] [SKIP_RCLONE=1] folder_scale_bench.sh [BUILD-DIR]   (default build)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -126,8 +128,8 @@ part_a() {
             n / s, s, m }'
     if [ -n "$rclone_secs" ]; then
         ratio=$(awk -v c="$cli_secs" -v r="$rclone_secs" 'BEGIN { printf "%.2f", r / c }')
-        printf '  client / rclone                     %7s          target >= 2.00  %s\n' \
-            "$ratio" "$(bench_check "$ratio" '>=' 2)"
+        printf '  client / rclone                     %7s          target >= 4.00  %s\n' \
+            "$ratio" "$(bench_check "$ratio" '>=' 4)"
     fi
     awk -v a="$resume_max" -v b="$resume_end" 'BEGIN {
         printf "  resume file: largest %.1f MiB during the upload, %d bytes at the end\n",
@@ -236,6 +238,46 @@ part_b() {
         }' "$w/scale.dat"
 }
 
-for part in ${PARTS:-a b}; do
+# ------------------------------------------------------------------ (c) uploading at scale
+# upload_rate N: files per second of a folder of N files of 1-10 KiB, uploaded into a fresh
+# stand-in, in rate_fps.
+upload_rate() {
+    local n=$1
+    rm -rf "$w/scale" "$w/standin-c" "$w/home-c"
+    mkdir -p "$w/home-c"
+    make_tree "$w/scale" "$n" $((n / 100)) 1024 10240
+    bench_start_standin "$standin" "$w/standin-c" "$w/standin-c.log" --user bench:pw
+    sync
+    cli_as "$w/home-c"
+    bench_run "${cli_cmd[@]}" --jobs 1 "$w/scale" <"$w/password" >"$w/cli-c.out"
+    [ $run_rc -eq 0 ] || { echo "velmoupload-cli failed:" >&2; tail "$w/cli-c.out" "$w/run.err" >&2; exit 1; }
+    stored=$(grep -c ' stored ' "$w/standin-c.log" || true)
+    [ "$stored" -eq "$n" ] || { echo "the stand-in stored $stored of $n files" >&2; exit 1; }
+    # the service's own share: its CPU time per file must not grow with the files it holds
+    standin_ticks=$(awk '{ print $14 + $15 }' "/proc/$standin_pid/stat")
+    bench_stop "$standin_pid"
+    rate_fps=$(awk -v n="$n" -v s="$run_secs" 'BEGIN { printf "%.1f", n / s }')
+    standin_ms=$(awk -v n="$n" -v t="$standin_ticks" -v hz="$(getconf CLK_TCK)" \
+        'BEGIN { printf "%.2f", t * 1000 / hz / n }')
+    printf '  %6d files  %7.1f files/s  (%.3f s; the stand-in %.2f ms of CPU a file, client %.2f)\n' \
+        "$n" "$rate_fps" "$run_secs" "$standin_ms" \
+        "$(awk -v c="$run_cpu_secs" -v n="$n" 'BEGIN { printf "%.2f", c * 1000 / n }')"
+}
+
+part_c() {
+    echo "(c) folders of 1-10 KiB files (100 a directory), each into a fresh stand-in"
+    upload_rate 10000
+    small_fps=$rate_fps
+    small_ms=$standin_ms
+    upload_rate 100000
+    ratio=$(awk -v a="$rate_fps" -v b="$small_fps" 'BEGIN { printf "%.2f", a / b }')
+    printf '  100,000 / 10,000 files: rate x%s          target >= 0.80  %s\n' \
+        "$ratio" "$(bench_check "$ratio" '>=' 0.8)"
+    cost=$(awk -v a="$standin_ms" -v b="$small_ms" 'BEGIN { printf "%.2f", a / b }')
+    printf '  100,000 / 10,000 files: stand-in CPU a file x%s  target <= 1.20  %s\n' \
+        "$cost" "$(bench_check "$cost" '<=' 1.2)"
+}
+
+for part in ${PARTS:-a b c}; do
     part_$part
 done

@@ -65,6 +65,52 @@ const char* Find(const char* pBegin, const char* pEnd, const std::string& strNee
         memmem(pBegin, static_cast<size_t>(pEnd - pBegin), strNeedle.data(), strNeedle.size()));
 }
 
+// The Content-Disposition of one part's header lines ("\r\n"-separated): its name and
+// filename, each with whether it was there. Other header fields are skipped.
+bool ReadPartHeaders(const std::string& strHeaders, std::string& strName, bool& bHasName,
+                     std::string& strFileName, bool& bHasFileName, std::string& strError) {
+    std::string::size_type nLine = 0;
+    while (nLine <= strHeaders.size()) {
+        std::string::size_type nEol = strHeaders.find("\r\n", nLine);
+        if (nEol == std::string::npos)
+            nEol = strHeaders.size();
+        std::string strLine = strHeaders.substr(nLine, nEol - nLine);
+        nLine = nEol + 2;
+        std::string::size_type nColon = strLine.find(':');
+        if (nColon == std::string::npos) {
+            strError = "malformed part header";
+            return false;
+        }
+        if (Lower(Trim(strLine.substr(0, nColon))) != "content-disposition")
+            continue;
+        std::string strValue = strLine.substr(nColon + 1);
+        if (Lower(Trim(strValue.substr(0, strValue.find(';')))) != "form-data") {
+            strError = "part is not form-data";
+            return false;
+        }
+        bHasName = HeaderParam(strValue, "name", strName);
+        bHasFileName = HeaderParam(strValue, "filename", strFileName);
+    }
+    return true;
+}
+
+// Where the data of a part starting at pData ends (the delimiter before the next part), or
+// nullptr. The piece is usually the last part: its end is looked for at the body's tail first,
+// before searching through a megabyte of data for the delimiter.
+const char* PartEnd(const char* pData, const char* pEnd, const std::string& strNextDelim,
+                    bool bPiece) {
+    if (bPiece) {
+        const std::string strClose = strNextDelim + "--";
+        const char* pTail = pEnd;
+        if (pTail - pData >= 2 && pTail[-2] == '\r' && pTail[-1] == '\n')
+            pTail -= 2;
+        if (pTail - pData >= static_cast<long>(strClose.size()) &&
+            memcmp(pTail - strClose.size(), strClose.data(), strClose.size()) == 0)
+            return pTail - strClose.size();
+    }
+    return Find(pData, pEnd, strNextDelim);
+}
+
 }  // namespace
 
 bool MultipartBoundary(const std::string& strContentType, std::string& strBoundary) {
@@ -121,29 +167,9 @@ bool ParsePieceBody(const std::string& strBody, const std::string& strBoundary, 
         }
         std::string strName, strFileName;
         bool bHasName = false, bHasFileName = false;
-        std::string strHeaders(p, pHeadEnd);
-        std::string::size_type nLine = 0;
-        while (nLine <= strHeaders.size()) {
-            std::string::size_type nEol = strHeaders.find("\r\n", nLine);
-            if (nEol == std::string::npos)
-                nEol = strHeaders.size();
-            std::string strLine = strHeaders.substr(nLine, nEol - nLine);
-            nLine = nEol + 2;
-            std::string::size_type nColon = strLine.find(':');
-            if (nColon == std::string::npos) {
-                strError = "malformed part header";
-                return false;
-            }
-            if (Lower(Trim(strLine.substr(0, nColon))) != "content-disposition")
-                continue;
-            std::string strValue = strLine.substr(nColon + 1);
-            if (Lower(Trim(strValue.substr(0, strValue.find(';')))) != "form-data") {
-                strError = "part is not form-data";
-                return false;
-            }
-            bHasName = HeaderParam(strValue, "name", strName);
-            bHasFileName = HeaderParam(strValue, "filename", strFileName);
-        }
+        if (!ReadPartHeaders(std::string(p, pHeadEnd), strName, bHasName, strFileName, bHasFileName,
+                             strError))
+            return false;
         if (!bHasName) {
             strError = "part without a name";
             return false;
@@ -162,20 +188,7 @@ bool ParsePieceBody(const std::string& strBody, const std::string& strBoundary, 
         }
         seen[nIndex] = true;
         const char* pData = pHeadEnd + 4;
-        // The piece is usually the last part: find its end from the tail before searching
-        // through a megabyte of data for the delimiter.
-        const char* pDataEnd = nullptr;
-        const std::string strClose = strNextDelim + "--";
-        if (nIndex == 4) {
-            const char* pTail = pEnd;
-            if (pTail - pData >= 2 && pTail[-2] == '\r' && pTail[-1] == '\n')
-                pTail -= 2;
-            if (pTail - pData >= static_cast<long>(strClose.size()) &&
-                memcmp(pTail - strClose.size(), strClose.data(), strClose.size()) == 0)
-                pDataEnd = pTail - strClose.size();
-        }
-        if (!pDataEnd)
-            pDataEnd = Find(pData, pEnd, strNextDelim);
+        const char* pDataEnd = PartEnd(pData, pEnd, strNextDelim, nIndex == 4);
         if (!pDataEnd) {
             strError = "part " + strName + " does not end";
             return false;

@@ -72,7 +72,39 @@ void Records::CreateSchema() {
         " pickcode TEXT PRIMARY KEY, user_id INTEGER NOT NULL, folder_id INTEGER NOT NULL,"
         " filename TEXT NOT NULL, filesize INTEGER NOT NULL, fileid TEXT NOT NULL,"
         " quickid TEXT NOT NULL, uploadkey TEXT NOT NULL, ets INTEGER NOT NULL,"
-        " offset INTEGER NOT NULL, done INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL);");
+        " offset INTEGER NOT NULL, done INTEGER NOT NULL DEFAULT 0, created INTEGER NOT NULL);"
+        // Each account's used bytes, kept by triggers inside the very statement (and so the
+        // transaction) that stores, reserves or drops bytes: a dispatch reads one row instead
+        // of summing every file the account holds.
+        "CREATE TABLE IF NOT EXISTS usage("
+        " user_id INTEGER PRIMARY KEY, used INTEGER NOT NULL DEFAULT 0);"
+        "CREATE TRIGGER IF NOT EXISTS usage_file_added AFTER INSERT ON files BEGIN"
+        " UPDATE usage SET used = used + NEW.size WHERE user_id = NEW.user_id; END;"
+        "CREATE TRIGGER IF NOT EXISTS usage_file_removed AFTER DELETE ON files BEGIN"
+        " UPDATE usage SET used = used - OLD.size WHERE user_id = OLD.user_id; END;"
+        "CREATE TRIGGER IF NOT EXISTS usage_upload_added AFTER INSERT ON uploads"
+        " WHEN NEW.done = 0 BEGIN"
+        " UPDATE usage SET used = used + NEW.filesize WHERE user_id = NEW.user_id; END;"
+        "CREATE TRIGGER IF NOT EXISTS usage_upload_removed AFTER DELETE ON uploads"
+        " WHEN OLD.done = 0 BEGIN"
+        " UPDATE usage SET used = used - OLD.filesize WHERE user_id = OLD.user_id; END;"
+        // a piece only moves the offset: the usual update leaves the total alone
+        "CREATE TRIGGER IF NOT EXISTS usage_upload_changed AFTER UPDATE ON uploads"
+        " WHEN OLD.done <> NEW.done OR OLD.filesize <> NEW.filesize BEGIN"
+        " UPDATE usage SET used = used - CASE WHEN OLD.done = 0 THEN OLD.filesize ELSE 0 END"
+        "  WHERE user_id = OLD.user_id;"
+        " UPDATE usage SET used = used + CASE WHEN NEW.done = 0 THEN NEW.filesize ELSE 0 END"
+        "  WHERE user_id = NEW.user_id; END;");
+}
+
+void Records::RebuildUsage() {
+    m_db.Exec(
+        "DELETE FROM usage;"
+        "INSERT INTO usage(user_id, used) SELECT id, 0 FROM accounts;"
+        "UPDATE usage SET used ="
+        " (SELECT COALESCE(SUM(size), 0) FROM files WHERE files.user_id = usage.user_id) +"
+        " (SELECT COALESCE(SUM(filesize), 0) FROM uploads"
+        "  WHERE uploads.user_id = usage.user_id AND done = 0);");
 }
 
 bool Records::AccountByName(const std::string& strName, Account& account) {
@@ -125,6 +157,8 @@ Account Records::PutAccount(const std::string& strName, const std::string& strPa
     account.strPassword = strPassword;
     account.strUserKey = strNewUserKey;
     account.nRootFolder = CreateFolder(account.nId, 0, "");
+    Statement usage(m_db, "INSERT OR IGNORE INTO usage(user_id, used) VALUES(?, 0)");
+    usage.Bind(1, account.nId).Run();
     Statement upd(m_db, "UPDATE accounts SET root_folder=? WHERE id=?");
     upd.Bind(1, account.nRootFolder).Bind(2, account.nId).Run();
     return account;
@@ -322,9 +356,7 @@ bool Records::PickCodeTaken(const std::string& strPickCode) {
 }
 
 long long Records::UsedBytes(long long nUserId) {
-    Statement st(m_db,
-                 "SELECT (SELECT COALESCE(SUM(size), 0) FROM files WHERE user_id=?1) + "
-                 "(SELECT COALESCE(SUM(filesize), 0) FROM uploads WHERE user_id=?1 AND done=0)");
+    Statement st(m_db, "SELECT used FROM usage WHERE user_id=?");
     st.Bind(1, nUserId);
     return st.Step() ? st.Int(0) : 0;
 }

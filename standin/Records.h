@@ -60,6 +60,9 @@ public:
     explicit Records(SqliteDb& db) : m_db(db) {}
 
     void CreateSchema();
+    // Sums each account's used bytes afresh from its files and unfinished uploads, for a
+    // database written before the running totals were kept.
+    void RebuildUsage();
 
     bool AccountByName(const std::string& strName, Account& account);
     bool AccountById(long long nId, Account& account);
@@ -91,7 +94,8 @@ public:
     std::vector<StoredFile> FilesOf(long long nUserId);
 
     bool PickCodeTaken(const std::string& strPickCode);
-    // Stored files plus the full size of every unfinished upload, which is reserved at dispatch.
+    // Stored files plus the full size of every unfinished upload, which is reserved at dispatch:
+    // the running total the schema's triggers keep.
     long long UsedBytes(long long nUserId);
 
     // Drops every folder, file, upload and content record; accounts and their roots stay.

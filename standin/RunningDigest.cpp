@@ -1,57 +1,36 @@
-// The running SHA-1 contexts of unfinished uploads and the thread that feeds them.
+// The running SHA-1 contexts of unfinished uploads and the threads that check pieces.
 #include "RunningDigest.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "utils/Utils.h"
 
 namespace standin {
 
 namespace {
-// pieces waiting for the digest thread before Feed makes a request wait (1 MiB each)
-const size_t kMaxQueued = 32;
+
+std::string HexText(const unsigned char* pDigest) {
+    char szText[2 * _VelmoUpload::SHA1::DigestSize + 1];
+    for (int i = 0; i < _VelmoUpload::SHA1::DigestSize; ++i)
+        snprintf(szText + 2 * i, 3, "%02X", pDigest[i]);
+    return szText;
+}
+
 }  // namespace
 
 std::string RunningDigest::Text() const {
     _VelmoUpload::SHA1 copy = sha1;
     unsigned char digest[_VelmoUpload::SHA1::DigestSize];
-    if (!copy.Result(digest))
-        return std::string();
-    char szText[2 * _VelmoUpload::SHA1::DigestSize + 1];
-    for (int i = 0; i < _VelmoUpload::SHA1::DigestSize; ++i)
-        snprintf(szText + 2 * i, 3, "%02X", digest[i]);
-    return szText;
-}
-
-RunningDigests::RunningDigests() : m_worker([this] { Run(); }) {}
-
-RunningDigests::~RunningDigests() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bStopping = true;
-    }
-    m_workReady.notify_all();
-    m_workDone.notify_all();
-    m_worker.join();
-}
-
-void RunningDigests::Feed(const std::string& strPickCode, long long nOffset,
-                          std::shared_ptr<const std::string> pBuffer, const char* pData,
-                          size_t nData) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_workDone.wait(lock, [this] { return m_jobs.size() < kMaxQueued || m_bStopping; });
-    if (m_bStopping)
-        return;
-    m_jobs.push_back(Job{strPickCode, nOffset, std::move(pBuffer), pData, nData});
-    ++m_pending[strPickCode];
-    m_workReady.notify_one();
+    return copy.Result(digest) ? HexText(digest) : std::string();
 }
 
 bool RunningDigests::At(const std::string& strPickCode, long long nOffset, RunningDigest& digest) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_workDone.wait(lock, [&] { return m_pending.count(strPickCode) == 0 || m_bStopping; });
     if (nOffset == 0) {
         digest = RunningDigest();
         return true;
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_digests.find(strPickCode);
     if (it == m_digests.end() || it->second.nBytes != nOffset)
         return false;
@@ -59,59 +38,74 @@ bool RunningDigests::At(const std::string& strPickCode, long long nOffset, Runni
     return true;
 }
 
+void RunningDigests::Put(const std::string& strPickCode, const RunningDigest& digest) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_digests[strPickCode] = digest;
+}
+
 void RunningDigests::Drop(const std::string& strPickCode) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_digests.erase(strPickCode);
-    for (auto it = m_jobs.begin(); it != m_jobs.end();) {
-        if (it->strPickCode == strPickCode) {
-            it = m_jobs.erase(it);
-            if (--m_pending[strPickCode] <= 0)
-                m_pending.erase(strPickCode);
-        } else {
-            ++it;
-        }
-    }
-    if (m_strInFlight == strPickCode)
-        m_bInFlightDropped = true;
-    m_workDone.notify_all();
 }
 
-void RunningDigests::Run() {
+DigestHelpers::DigestHelpers() {
+    // one per core: more would only take turns
+    unsigned nThreads = std::min(8u, std::max(1u, std::thread::hardware_concurrency()));
+    for (unsigned i = 0; i < nThreads; ++i)
+        m_threads.emplace_back([this] { Run(); });
+}
+
+DigestHelpers::~DigestHelpers() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStopping = true;
+    }
+    m_jobReady.notify_all();
+    for (std::thread& thread : m_threads)
+        thread.join();
+}
+
+template <typename Fn>
+std::future<decltype(std::declval<Fn>()())> DigestHelpers::Post(Fn fn) {
+    using Result = decltype(fn());
+    auto pJob = std::make_shared<std::packaged_task<Result()>>(std::move(fn));
+    std::future<Result> result = pJob->get_future();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.emplace_back([pJob] { (*pJob)(); });
+    }
+    m_jobReady.notify_one();
+    return result;
+}
+
+std::future<std::string> DigestHelpers::Sha1(const char* pData, size_t nData) {
+    return Post([pData, nData] {
+        std::string strHash;
+        _VelmoUpload::Utils::GetHash(reinterpret_cast<const unsigned char*>(pData),
+                                     static_cast<unsigned>(nData), strHash);
+        return strHash;
+    });
+}
+
+std::future<void> DigestHelpers::Extend(RunningDigest& digest, const char* pData, size_t nData) {
+    return Post([&digest, pData, nData] {
+        digest.sha1.Input(reinterpret_cast<const unsigned char*>(pData), nData);
+        digest.nBytes += static_cast<long long>(nData);
+    });
+}
+
+void DigestHelpers::Run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_workReady.wait(lock, [this] { return !m_jobs.empty() || m_bStopping; });
-        if (m_bStopping)
+        m_jobReady.wait(lock, [this] { return !m_jobs.empty() || m_bStopping; });
+        // a waiting request gets its answer even while the service stops
+        if (m_jobs.empty())
             return;
-        Job job = std::move(m_jobs.front());
+        std::function<void()> job = std::move(m_jobs.front());
         m_jobs.pop_front();
-        // Only a digest that reached exactly this piece's start can take it; a piece at 0
-        // begins a new one.
-        RunningDigest digest;
-        bool bUsable = false;
-        auto it = m_digests.find(job.strPickCode);
-        if (job.nOffset == 0) {
-            bUsable = true;
-        } else if (it != m_digests.end() && it->second.nBytes == job.nOffset) {
-            digest = it->second;
-            bUsable = true;
-        }
-        if (bUsable) {
-            m_strInFlight = job.strPickCode;
-            m_bInFlightDropped = false;
-            lock.unlock();
-            digest.sha1.Input(reinterpret_cast<const unsigned char*>(job.pData), job.nData);
-            digest.nBytes += static_cast<long long>(job.nData);
-            job.pBuffer.reset();
-            lock.lock();
-            m_strInFlight.clear();
-            if (!m_bInFlightDropped)
-                m_digests[job.strPickCode] = digest;
-        } else if (it != m_digests.end()) {
-            m_digests.erase(it);  // a gap: this upload is hashed from disk at its end
-        }
-        if (--m_pending[job.strPickCode] <= 0)
-            m_pending.erase(job.strPickCode);
-        m_workDone.notify_all();
+        lock.unlock();
+        job();
+        lock.lock();
     }
 }
 

@@ -1,4 +1,4 @@
-// Random tokens and the clock for the handlers.
+// Random tokens, the clock and the piece buffers for the handlers.
 #include "ServiceContext.h"
 
 #include <ctime>
@@ -15,6 +15,31 @@ std::string RandomToken(size_t nLength) {
     for (size_t i = 0; i < nLength; ++i)
         strToken += kAlphabet[pick(rng)];
     return strToken;
+}
+
+namespace {
+// enough for the pieces of every upload a client runs at once
+const size_t kMaxIdleBodies = 16;
+}  // namespace
+
+std::shared_ptr<std::string> BodyBuffers::Take() {
+    std::unique_ptr<std::string> pBuffer;
+    {
+        std::lock_guard<std::mutex> lock(m_pIdle->mutex);
+        if (!m_pIdle->vBuffers.empty()) {
+            pBuffer = std::move(m_pIdle->vBuffers.back());
+            m_pIdle->vBuffers.pop_back();
+        }
+    }
+    if (!pBuffer)
+        pBuffer.reset(new std::string);
+    std::shared_ptr<Idle> pIdle = m_pIdle;
+    return std::shared_ptr<std::string>(pBuffer.release(), [pIdle](std::string* p) {
+        std::unique_ptr<std::string> pReturned(p);
+        std::lock_guard<std::mutex> lock(pIdle->mutex);
+        if (pIdle->vBuffers.size() < kMaxIdleBodies)
+            pIdle->vBuffers.push_back(std::move(pReturned));
+    });
 }
 
 long long NowSeconds() {

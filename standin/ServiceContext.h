@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "ContentFiles.h"
 #include "Faults.h"
@@ -39,6 +40,22 @@ private:
     std::map<std::string, std::shared_ptr<std::mutex>> m_locks;
 };
 
+// Buffers for piece bodies, handed out again after their request: a fresh megabyte costs its
+// page faults and its zeroing on every piece.
+class BodyBuffers {
+public:
+    // A buffer (with its last contents) that goes back to the pool when released.
+    std::shared_ptr<std::string> Take();
+
+private:
+    struct Idle {
+        std::mutex mutex;  // guards vBuffers
+        std::vector<std::unique_ptr<std::string>> vBuffers;
+    };
+    // shared with every buffer handed out, which may outlive the pool
+    std::shared_ptr<Idle> m_pIdle = std::make_shared<Idle>();
+};
+
 struct ServiceContext {
     Options opts;
     std::string strPublicUrl;  // no trailing "/"
@@ -47,6 +64,8 @@ struct ServiceContext {
     FaultBook faults;
     UploadLocks uploadLocks;
     RunningDigests digests;
+    DigestHelpers helpers;
+    BodyBuffers pieceBodies;
     std::atomic<bool> bStopping{false};
 };
 

@@ -4,6 +4,9 @@
 namespace standin {
 
 SqliteDb::~SqliteDb() {
+    for (auto& entry : m_idleStatements)
+        for (sqlite3_stmt* pStmt : entry.second)
+            sqlite3_finalize(pStmt);
     if (m_pDb)
         sqlite3_close_v2(m_pDb);
 }
@@ -26,13 +29,33 @@ void SqliteDb::Exec(const std::string& strSql) {
     }
 }
 
+sqlite3_stmt* SqliteDb::TakeStatement(const char* pSql) {
+    auto it = m_idleStatements.find(pSql);
+    if (it != m_idleStatements.end() && !it->second.empty()) {
+        sqlite3_stmt* pStmt = it->second.back();
+        it->second.pop_back();
+        return pStmt;
+    }
+    sqlite3_stmt* pStmt = nullptr;
+    if (sqlite3_prepare_v3(m_pDb, pSql, -1, SQLITE_PREPARE_PERSISTENT, &pStmt, nullptr) !=
+        SQLITE_OK)
+        throw DbError(std::string(sqlite3_errmsg(m_pDb)) + " in: " + pSql);
+    return pStmt;
+}
+
+void SqliteDb::ReturnStatement(sqlite3_stmt* pStmt) {
+    // a failed step's error was thrown already; reset repeats it
+    sqlite3_reset(pStmt);
+    sqlite3_clear_bindings(pStmt);
+    m_idleStatements[sqlite3_sql(pStmt)].push_back(pStmt);
+}
+
 Statement::Statement(SqliteDb& db, const char* pSql) : m_db(db) {
-    if (sqlite3_prepare_v2(db.Handle(), pSql, -1, &m_pStmt, nullptr) != SQLITE_OK)
-        throw DbError(std::string(sqlite3_errmsg(db.Handle())) + " in: " + pSql);
+    m_pStmt = db.TakeStatement(pSql);
 }
 
 Statement::~Statement() {
-    sqlite3_finalize(m_pStmt);
+    m_db.ReturnStatement(m_pStmt);
 }
 
 Statement& Statement::Bind(int nIndex, long long nValue) {

@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace standin {
 
@@ -27,8 +29,15 @@ public:
     int Changes() const { return sqlite3_changes(m_pDb); }
     sqlite3* Handle() const { return m_pDb; }
 
+    // Prepared statements are kept and handed out again by their SQL text: preparing one costs
+    // more than running the short statements a request makes. A statement already in use (a
+    // nested one with the same text) gets a fresh one.
+    sqlite3_stmt* TakeStatement(const char* pSql);
+    void ReturnStatement(sqlite3_stmt* pStmt);
+
 private:
     sqlite3* m_pDb = nullptr;
+    std::unordered_map<std::string, std::vector<sqlite3_stmt*>> m_idleStatements;
 };
 
 class Statement {

@@ -60,6 +60,7 @@ bool IsLoopback(const std::string& strAddr) {
 // itself, and refuse forms over 8 KiB.
 bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
               std::string& strBody, size_t nLimit, size_t nStopAfter = static_cast<size_t>(-1)) {
+    strBody.clear();
     auto& mutableReq = const_cast<httplib::Request&>(req);
     std::string strContentType = req.get_header_value("Content-Type");
     mutableReq.headers.erase("Content-Type");
@@ -82,7 +83,8 @@ bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
 
 // A piece body straight from the connection in large reads: the library reads 4 KiB at a time,
 // which costs more than both digests of the piece. The library has read none of the body yet;
-// the gate validated the length.
+// the gate validated the length. A reused buffer keeps its size, so only what it never held
+// before is zeroed.
 bool ReadPieceBody(const httplib::Request& req, const httplib::ContentReader& reader,
                    std::string& strBody) {
     ConnectionStream* pStream = ConnectionStream::Current();
@@ -146,10 +148,10 @@ public:
                 const std::string& strKind)
         : m_ctx(ctx), m_req(req), m_res(res), m_strKind(strKind) {
         m_query = FormFields::Parse(QueryOf(req.target), {});
+        m_pBody = strKind == "piece" ? ctx.pieceBodies.Take() : std::make_shared<std::string>();
     }
 
-    // The raw body, shared so that a piece's bytes can outlive the request in the digest queue.
-    std::shared_ptr<std::string> Body() const { return m_pBody; }
+    const std::string& Body() const { return *m_pBody; }
 
     // Reads the body; for a piece the fault rule is taken first, so a drop can stop partway.
     void ReadRequest(const httplib::ContentReader* pReader, const std::vector<std::string>& vKeys) {
@@ -265,7 +267,7 @@ private:
     std::string m_strKind;
     FormFields m_query;
     FormFields m_body;
-    std::shared_ptr<std::string> m_pBody = std::make_shared<std::string>();
+    std::shared_ptr<std::string> m_pBody;  // a piece's comes from the reused buffers
     std::string m_strAccount;
     std::string m_strUserId;
     std::optional<FaultRule> m_fault;
@@ -410,14 +412,10 @@ void StandinServer::SetUpAccounts() {
     });
 }
 
-void StandinServer::SetUpRoutes() {
-    httplib::Server& svr = *m_pServer;
-    ServiceContext& ctx = m_ctx;
-    svr.set_tcp_nodelay(true);
-    svr.set_payload_max_length(kMaxPieceBody);
-    // bounds each blocking send, the fault control's hand-written replies' too
-    svr.set_write_timeout(kWriteTimeoutMs / 1000, 0);
+namespace {
 
+// Every request gets one log line: those no route answered are logged here.
+void SetUpErrorHandlers(httplib::Server& svr) {
     svr.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_bLogged = false;
         return httplib::Server::HandlerResponse::Unhandled;
@@ -442,7 +440,10 @@ void StandinServer::SetUpRoutes() {
             res.set_content(ErrorBody(), kJsonType);
             Log(req, "", "error: " + strWhat);
         });
+}
 
+// The service's API: login, token, space, the dispatch URLs, check and piece.
+void SetUpApiRoutes(httplib::Server& svr, ServiceContext& ctx) {
     svr.Post("/app/clogin", [&ctx](const httplib::Request& req, httplib::Response& res,
                                    const httplib::ContentReader& reader) {
         ApiExchange ex(ctx, req, res, "login");
@@ -499,7 +500,10 @@ void StandinServer::SetUpRoutes() {
             return HandlePiece(ctx, query, strContentType, ex.Body(), bFull);
         });
     });
+}
 
+// The web pages the client opens, and the account's picture.
+void SetUpPageRoutes(httplib::Server& svr, ServiceContext& ctx) {
     svr.Get("/", [&ctx](const httplib::Request& req, httplib::Response& res) {
         FormFields query = FormFields::Parse(QueryOf(req.target), {});
         try {
@@ -516,61 +520,84 @@ void StandinServer::SetUpRoutes() {
         res.set_content(FacePng(), "image/png");
         Log(req, "", "picture");
     });
+}
 
-    auto admin = [&ctx](const httplib::Request& req, httplib::Response& res,
-                        const httplib::ContentReader& reader, bool bReset) {
-        std::string strBody;
-        Json::Value reply(Json::objectValue);
-        if (!ReadBody(req, reader, strBody, kMaxFormBody)) {
-            res.status = 413;
-            Log(req, "", "refused 413: body over the limit");
-            return;
+// The fault control: adds a fault rule, or (bReset) clears them and, with "all=1", every stored
+// file.
+void ServeControl(ServiceContext& ctx, const httplib::Request& req, httplib::Response& res,
+                  const httplib::ContentReader& reader, bool bReset) {
+    std::string strBody;
+    Json::Value reply(Json::objectValue);
+    if (!ReadBody(req, reader, strBody, kMaxFormBody)) {
+        res.status = 413;
+        Log(req, "", "refused 413: body over the limit");
+        return;
+    }
+    if (!IsLoopback(req.remote_addr)) {
+        reply["state"] = false;
+        reply["error"] = "fault control answers loopback only";
+        AdminReply(req, res, 403, reply, "refused: not loopback");
+        return;
+    }
+    std::string strParams = QueryOf(req.target);
+    if (!strBody.empty())
+        strParams += (strParams.empty() ? "" : "&") + strBody;
+    FormFields params = FormFields::Parse(strParams, {});
+    if (bReset) {
+        ctx.faults.Clear();
+        bool bAll = params.Get("all") == "1";
+        if (bAll) {
+            ctx.store.Transact([](Records& rec) {
+                rec.ClearContent();
+                return true;
+            });
+            ctx.files.Clear();
         }
-        if (!IsLoopback(req.remote_addr)) {
-            reply["state"] = false;
-            reply["error"] = "fault control answers loopback only";
-            AdminReply(req, res, 403, reply, "refused: not loopback");
-            return;
-        }
-        std::string strParams = QueryOf(req.target);
-        if (!strBody.empty())
-            strParams += (strParams.empty() ? "" : "&") + strBody;
-        FormFields params = FormFields::Parse(strParams, {});
-        if (bReset) {
-            ctx.faults.Clear();
-            bool bAll = params.Get("all") == "1";
-            if (bAll) {
-                ctx.store.Transact([](Records& rec) {
-                    rec.ClearContent();
-                    return true;
-                });
-                ctx.files.Clear();
-            }
-            reply["state"] = true;
-            AdminReply(req, res, 200, reply, bAll ? "reset all" : "reset faults");
-            return;
-        }
-        FaultRule rule;
-        std::string strError;
-        if (!ParseFaultRule(params, rule, strError)) {
-            reply["state"] = false;
-            reply["error"] = strError;
-            AdminReply(req, res, 400, reply, "refused: " + strError);
-            return;
-        }
-        ctx.faults.Add(rule);
         reply["state"] = true;
-        reply["pending"] = static_cast<Json::UInt64>(ctx.faults.Pending());
-        AdminReply(req, res, 200, reply,
-                   "fault " + FaultActionName(rule.action) + " on " + rule.strOn + " x" +
-                       std::to_string(rule.nCount));
-    };
-    svr.Post("/_standin/fault",
-             [admin](const httplib::Request& req, httplib::Response& res,
-                     const httplib::ContentReader& reader) { admin(req, res, reader, false); });
-    svr.Post("/_standin/reset",
-             [admin](const httplib::Request& req, httplib::Response& res,
-                     const httplib::ContentReader& reader) { admin(req, res, reader, true); });
+        AdminReply(req, res, 200, reply, bAll ? "reset all" : "reset faults");
+        return;
+    }
+    FaultRule rule;
+    std::string strError;
+    if (!ParseFaultRule(params, rule, strError)) {
+        reply["state"] = false;
+        reply["error"] = strError;
+        AdminReply(req, res, 400, reply, "refused: " + strError);
+        return;
+    }
+    ctx.faults.Add(rule);
+    reply["state"] = true;
+    reply["pending"] = static_cast<Json::UInt64>(ctx.faults.Pending());
+    AdminReply(req, res, 200, reply,
+               "fault " + FaultActionName(rule.action) + " on " + rule.strOn + " x" +
+                   std::to_string(rule.nCount));
+}
+
+void SetUpControlRoutes(httplib::Server& svr, ServiceContext& ctx) {
+    svr.Post("/_standin/fault", [&ctx](const httplib::Request& req, httplib::Response& res,
+                                       const httplib::ContentReader& reader) {
+        ServeControl(ctx, req, res, reader, false);
+    });
+    svr.Post("/_standin/reset", [&ctx](const httplib::Request& req, httplib::Response& res,
+                                       const httplib::ContentReader& reader) {
+        ServeControl(ctx, req, res, reader, true);
+    });
+}
+
+}  // namespace
+
+void StandinServer::SetUpRoutes() {
+    httplib::Server& svr = *m_pServer;
+    ServiceContext& ctx = m_ctx;
+    svr.set_tcp_nodelay(true);
+    svr.set_payload_max_length(kMaxPieceBody);
+    // bounds each blocking send, the fault control's hand-written replies' too
+    svr.set_write_timeout(kWriteTimeoutMs / 1000, 0);
+
+    SetUpErrorHandlers(svr);
+    SetUpApiRoutes(svr, ctx);
+    SetUpPageRoutes(svr, ctx);
+    SetUpControlRoutes(svr, ctx);
 }
 
 }  // namespace standin

@@ -10,7 +10,10 @@ void Store::Open(const std::string& strPath) {
     // WAL with NORMAL survives a killed process; only a machine crash can lose the last commits
     m_db.Exec("PRAGMA synchronous=NORMAL");
     m_db.Exec("PRAGMA foreign_keys=ON");
+    m_db.Exec("BEGIN IMMEDIATE");
     m_records.CreateSchema();
+    m_records.RebuildUsage();
+    m_db.Exec("COMMIT");
 }
 
 }  // namespace standin

@@ -15,6 +15,9 @@
 
 namespace standin {
 
+// Pieces from this size on are hashed on helper threads while the request's thread writes them.
+const size_t kHandOverBytes = 64 << 10;
+
 const std::vector<std::string> kUploadQueryKeys = {"appid",    "appversion", "format",   "ets",
                                                    "filesize", "userid",     "pickcode", "sig"};
 const std::vector<std::string> kDispatchQueryKeys = {"appid", "appversion", "format", "isp", "sig"};
@@ -197,152 +200,185 @@ bool HeldContent(Records& rec, const std::string& strFileId, const std::string& 
            (strQuickId.empty() || content.strQuickId == strQuickId);
 }
 
+// One dispatch inside its transaction, in named steps. Each step leaves its answer in result
+// and returns whether the transaction commits.
+class DispatchRun {
+public:
+    DispatchRun(ServiceContext& ctx, Records& rec, const DispatchAsk& ask, bool bReportFull)
+        : m_ctx(ctx), m_rec(rec), m_ask(ask), m_bReportFull(bReportFull) {}
+
+    bool Run() {
+        if (!ResolveFolder(m_rec, m_ask, m_nFolderId, m_strTarget))
+            return Refused(kNoDirectory, "no such target folder");
+        m_nUsed = m_bReportFull ? m_ctx.opts.policy.nQuota : m_rec.UsedBytes(m_ask.account.nId);
+        return m_ask.strPickCode.empty() ? StartNew() : Resume();
+    }
+
+    ApiResult result;
+
+private:
+    bool Refused(int nCode, const std::string& strWhy) {
+        result = Refuse(nCode, m_ask.account, m_ask.strUserId, strWhy);
+        return false;
+    }
+
+    // "status" 2: the file is stored, nothing is to be sent.
+    bool Held(const std::string& strPickCode, const std::string& strVerdict) {
+        result = ApiResult{DispatchReply(m_ctx, 2, "", 0, m_strTarget, strPickCode),
+                           m_ask.account.strName, m_ask.strUserId, strVerdict};
+        return true;
+    }
+
+    bool Fits(long long nMore) const { return m_nUsed + nMore <= m_ctx.opts.policy.nQuota; }
+
+    // The file this dispatch adds to its folder, once its content is held.
+    StoredFile FileOf(const std::string& strSha1, const std::string& strPickCode) const {
+        StoredFile file;
+        file.nUserId = m_ask.account.nId;
+        file.nFolderId = m_nFolderId;
+        file.strName = m_ask.strFileName;
+        file.nSize = m_ask.nFileSize;
+        file.strSha1 = strSha1;
+        file.strPickCode = strPickCode;
+        return file;
+    }
+
+    // A dispatch that names a pick code: the upload it began, resumed or begun again.
+    bool Resume() {
+        Upload upload;
+        if (!m_rec.UploadByPickCode(m_ask.strPickCode, upload) ||
+            upload.nUserId != m_ask.account.nId) {
+            StoredFile file;
+            if (m_rec.FileByPickCode(m_ask.strPickCode, file) && file.nUserId == m_ask.account.nId)
+                return Held(m_ask.strPickCode, "rapid: pick code already stored");
+            return Refused(kUnknownPickCode, "unknown pick code");
+        }
+        if (upload.bDone)
+            return Held(m_ask.strPickCode, "rapid: upload already complete");
+        bool bChanged = false;
+        if (!RestartIfChanged(upload, bChanged))
+            return false;
+        if (upload.strFileId.empty())
+            upload.strFileId = m_ask.strFileId;
+        if (upload.strQuickId.empty())
+            upload.strQuickId = m_ask.strQuickId;
+        Content content;
+        if (upload.strFileId.empty() &&
+            m_rec.ContentByQuickId(upload.strQuickId, upload.nFileSize, content))
+            return Refused(kNeedSha1, "quick digest known");
+        if (HeldContent(m_rec, upload.strFileId, upload.strQuickId, upload.nFileSize)) {
+            m_rec.DeleteUpload(upload.strPickCode);
+            m_ctx.files.RemovePartial(upload.strPickCode);
+            m_ctx.digests.Drop(upload.strPickCode);
+            StoredFile file = FileOf(upload.strFileId, upload.strPickCode);
+            m_rec.InsertFile(file);
+            return Held(upload.strPickCode, "rapid: resumed content now held");
+        }
+        upload.nFolderId = m_nFolderId;
+        upload.strFileName = m_ask.strFileName;
+        upload.nEts = NowSeconds() + kUploadKeySeconds;
+        if (bChanged) {
+            m_ctx.files.CreatePartial(upload.strPickCode);
+            m_ctx.digests.Drop(upload.strPickCode);
+        }
+        m_rec.UpdateUpload(upload);
+        result =
+            ApiResult{DispatchReply(m_ctx, 1, upload.strUploadKey, upload.nEts, m_strTarget,
+                                    upload.strPickCode),
+                      m_ask.account.strName, m_ask.strUserId,
+                      "resume " + upload.strPickCode + " at " + std::to_string(upload.nOffset)};
+        return true;
+    }
+
+    // A file that changed since its first dispatch starts again under the same pick code: the
+    // client keeps the code it has, so a new one would strand it.
+    bool RestartIfChanged(Upload& upload, bool& bChanged) {
+        bChanged = upload.nFileSize != m_ask.nFileSize ||
+                   (!m_ask.strFileId.empty() && !upload.strFileId.empty() &&
+                    m_ask.strFileId != upload.strFileId) ||
+                   (!m_ask.strQuickId.empty() && !upload.strQuickId.empty() &&
+                    m_ask.strQuickId != upload.strQuickId);
+        if (!bChanged) {
+            if (m_bReportFull)
+                return Refused(kNoSpace, "reported full");
+            return true;
+        }
+        if (!Fits(m_ask.nFileSize - upload.nFileSize))
+            return Refused(kNoSpace, "quota");
+        upload.nOffset = 0;
+        upload.nFileSize = m_ask.nFileSize;
+        upload.strFileId = m_ask.strFileId;
+        upload.strQuickId = m_ask.strQuickId;
+        return true;
+    }
+
+    // A dispatch without a pick code: held content is stored at once, else an upload begins.
+    bool StartNew() {
+        Content content;
+        if (m_ask.strFileId.empty() &&
+            m_rec.ContentByQuickId(m_ask.strQuickId, m_ask.nFileSize, content))
+            return Refused(kNeedSha1, "quick digest known");
+        if (HeldContent(m_rec, m_ask.strFileId, m_ask.strQuickId, m_ask.nFileSize)) {
+            StoredFile same;
+            if (m_rec.SameFile(m_nFolderId, m_ask.strFileName, m_ask.strFileId, same))
+                return Held(same.strPickCode, "rapid: same file already there");
+            if (!Fits(m_ask.nFileSize))
+                return Refused(kNoSpace, "quota");
+            StoredFile file = FileOf(m_ask.strFileId, NewPickCode(m_rec));
+            m_rec.InsertFile(file);
+            return Held(file.strPickCode, "rapid: content held");
+        }
+        if (!Fits(m_ask.nFileSize))
+            return Refused(kNoSpace, "quota");
+        return BeginUpload();
+    }
+
+    bool BeginUpload() {
+        Upload upload;
+        upload.strPickCode = NewPickCode(m_rec);
+        upload.nUserId = m_ask.account.nId;
+        upload.nFolderId = m_nFolderId;
+        upload.strFileName = m_ask.strFileName;
+        upload.nFileSize = m_ask.nFileSize;
+        upload.strFileId = m_ask.strFileId;
+        upload.strQuickId = m_ask.strQuickId;
+        upload.strUploadKey = RandomToken(32);
+        upload.nEts = NowSeconds() + kUploadKeySeconds;
+        int nError = m_ctx.files.CreatePartial(upload.strPickCode);
+        if (nError)
+            return Refused(nError == ENOSPC ? kDiskFull : kInternal,
+                           std::string("cannot create partial file: ") + strerror(nError));
+        m_rec.InsertUpload(upload);
+        result =
+            ApiResult{DispatchReply(m_ctx, 1, upload.strUploadKey, upload.nEts, m_strTarget,
+                                    upload.strPickCode),
+                      m_ask.account.strName, m_ask.strUserId, "new upload " + upload.strPickCode};
+        return true;
+    }
+
+    ServiceContext& m_ctx;
+    Records& m_rec;
+    const DispatchAsk& m_ask;
+    const bool m_bReportFull;
+    long long m_nFolderId = 0;
+    std::string m_strTarget;  // the target text the reply names: one part per folder level
+    long long m_nUsed = 0;
+};
+
 ApiResult Dispatch(ServiceContext& ctx, const DispatchAsk& ask, bool bReportFull) {
-    const Policy& policy = ctx.opts.policy;
+    // a dispatch that names an upload waits for its pieces in flight
     std::shared_ptr<std::mutex> pLock;
     std::unique_lock<std::mutex> uploadLock;
     if (!ask.strPickCode.empty()) {
         pLock = ctx.uploadLocks.For(ask.strPickCode);
         uploadLock = std::unique_lock<std::mutex>(*pLock);
     }
-    const std::string& strName = ask.account.strName;
     ApiResult result;
     ctx.store.Transact([&](Records& rec) {
-        long long nFolderId = 0;
-        std::string strTarget;
-        if (!ResolveFolder(rec, ask, nFolderId, strTarget)) {
-            result = Refuse(kNoDirectory, ask.account, ask.strUserId, "no such target folder");
-            return false;
-        }
-        long long nUsed = bReportFull ? policy.nQuota : rec.UsedBytes(ask.account.nId);
-        StoredFile file;
-        file.nUserId = ask.account.nId;
-        file.nFolderId = nFolderId;
-        file.strName = ask.strFileName;
-        file.nSize = ask.nFileSize;
-
-        if (!ask.strPickCode.empty()) {
-            Upload upload;
-            if (!rec.UploadByPickCode(ask.strPickCode, upload) ||
-                upload.nUserId != ask.account.nId) {
-                if (rec.FileByPickCode(ask.strPickCode, file) && file.nUserId == ask.account.nId) {
-                    result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, ask.strPickCode),
-                                       strName, ask.strUserId, "rapid: pick code already stored"};
-                    return true;
-                }
-                result = Refuse(kUnknownPickCode, ask.account, ask.strUserId, "unknown pick code");
-                return false;
-            }
-            if (upload.bDone) {
-                result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, ask.strPickCode),
-                                   strName, ask.strUserId, "rapid: upload already complete"};
-                return true;
-            }
-            // A file that changed since its first dispatch starts again under the same pick
-            // code: the client keeps the code it has, so a new one would strand it.
-            bool bChanged = upload.nFileSize != ask.nFileSize ||
-                            (!ask.strFileId.empty() && !upload.strFileId.empty() &&
-                             ask.strFileId != upload.strFileId) ||
-                            (!ask.strQuickId.empty() && !upload.strQuickId.empty() &&
-                             ask.strQuickId != upload.strQuickId);
-            if (bChanged) {
-                if (nUsed - upload.nFileSize + ask.nFileSize > policy.nQuota) {
-                    result = Refuse(kNoSpace, ask.account, ask.strUserId, "quota");
-                    return false;
-                }
-                upload.nOffset = 0;
-                upload.nFileSize = ask.nFileSize;
-                upload.strFileId = ask.strFileId;
-                upload.strQuickId = ask.strQuickId;
-            } else if (bReportFull) {
-                result = Refuse(kNoSpace, ask.account, ask.strUserId, "reported full");
-                return false;
-            }
-            if (upload.strFileId.empty())
-                upload.strFileId = ask.strFileId;
-            if (upload.strQuickId.empty())
-                upload.strQuickId = ask.strQuickId;
-            Content content;
-            if (upload.strFileId.empty() &&
-                rec.ContentByQuickId(upload.strQuickId, upload.nFileSize, content)) {
-                result = Refuse(kNeedSha1, ask.account, ask.strUserId, "quick digest known");
-                return false;
-            }
-            if (HeldContent(rec, upload.strFileId, upload.strQuickId, upload.nFileSize)) {
-                rec.DeleteUpload(upload.strPickCode);
-                ctx.files.RemovePartial(upload.strPickCode);
-                ctx.digests.Drop(upload.strPickCode);
-                file.strSha1 = upload.strFileId;
-                file.strPickCode = upload.strPickCode;
-                rec.InsertFile(file);
-                result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, upload.strPickCode),
-                                   strName, ask.strUserId, "rapid: resumed content now held"};
-                return true;
-            }
-            upload.nFolderId = nFolderId;
-            upload.strFileName = ask.strFileName;
-            upload.nEts = NowSeconds() + kUploadKeySeconds;
-            if (bChanged) {
-                ctx.files.CreatePartial(upload.strPickCode);
-                ctx.digests.Drop(upload.strPickCode);
-            }
-            rec.UpdateUpload(upload);
-            result =
-                ApiResult{DispatchReply(ctx, 1, upload.strUploadKey, upload.nEts, strTarget,
-                                        upload.strPickCode),
-                          strName, ask.strUserId,
-                          "resume " + upload.strPickCode + " at " + std::to_string(upload.nOffset)};
-            return true;
-        }
-
-        Content content;
-        if (ask.strFileId.empty() && rec.ContentByQuickId(ask.strQuickId, ask.nFileSize, content)) {
-            result = Refuse(kNeedSha1, ask.account, ask.strUserId, "quick digest known");
-            return false;
-        }
-        if (HeldContent(rec, ask.strFileId, ask.strQuickId, ask.nFileSize)) {
-            StoredFile same;
-            if (rec.SameFile(nFolderId, ask.strFileName, ask.strFileId, same)) {
-                result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, same.strPickCode),
-                                   strName, ask.strUserId, "rapid: same file already there"};
-                return true;
-            }
-            if (nUsed + ask.nFileSize > policy.nQuota) {
-                result = Refuse(kNoSpace, ask.account, ask.strUserId, "quota");
-                return false;
-            }
-            file.strSha1 = ask.strFileId;
-            file.strPickCode = NewPickCode(rec);
-            rec.InsertFile(file);
-            result = ApiResult{DispatchReply(ctx, 2, "", 0, strTarget, file.strPickCode), strName,
-                               ask.strUserId, "rapid: content held"};
-            return true;
-        }
-        if (nUsed + ask.nFileSize > policy.nQuota) {
-            result = Refuse(kNoSpace, ask.account, ask.strUserId, "quota");
-            return false;
-        }
-        Upload upload;
-        upload.strPickCode = NewPickCode(rec);
-        upload.nUserId = ask.account.nId;
-        upload.nFolderId = nFolderId;
-        upload.strFileName = ask.strFileName;
-        upload.nFileSize = ask.nFileSize;
-        upload.strFileId = ask.strFileId;
-        upload.strQuickId = ask.strQuickId;
-        upload.strUploadKey = RandomToken(32);
-        upload.nEts = NowSeconds() + kUploadKeySeconds;
-        int nError = ctx.files.CreatePartial(upload.strPickCode);
-        if (nError) {
-            result = Refuse(nError == ENOSPC ? kDiskFull : kInternal, ask.account, ask.strUserId,
-                            std::string("cannot create partial file: ") + strerror(nError));
-            return false;
-        }
-        rec.InsertUpload(upload);
-        result = ApiResult{
-            DispatchReply(ctx, 1, upload.strUploadKey, upload.nEts, strTarget, upload.strPickCode),
-            strName, ask.strUserId, "new upload " + upload.strPickCode};
-        return true;
+        DispatchRun run(ctx, rec, ask, bReportFull);
+        bool bCommit = run.Run();
+        result = std::move(run.result);
+        return bCommit;
     });
     return result;
 }
@@ -445,6 +481,157 @@ ApiResult FinishUpload(ServiceContext& ctx, const Account& account, const std::s
                      "stored " + strSha1 + " " + std::to_string(upload.nFileSize)};
 }
 
+// What a piece request carries, read and checked before its upload's lock is taken.
+struct PieceAsk {
+    Account account;
+    std::string strUserId;
+    Upload upload;
+    PieceBody piece;
+    std::string strFileId;
+    std::string strQuickId;
+    long long nStart = 0;
+    long long nEnd = 0;
+};
+
+bool ReadPieceAsk(ServiceContext& ctx, const FormFields& query, const std::string& strContentType,
+                  const std::string& strBody, PieceAsk& ask, ApiResult& refusal) {
+    if (!VerifyUploadQuery(ctx, query, ask.account, ask.upload, refusal))
+        return false;
+    ask.strUserId = query.Get("userid");
+    auto refuse = [&](int nCode, const std::string& strWhy) {
+        refusal = Refuse(nCode, ask.account, ask.strUserId, strWhy);
+        return false;
+    };
+    std::string strBoundary, strError;
+    if (!MultipartBoundary(strContentType, strBoundary))
+        return refuse(kBadParameter, "not multipart/form-data");
+    if (!ParsePieceBody(strBody, strBoundary, ask.piece, strError))
+        return refuse(kBadParameter, strError);
+    if (ask.piece.strFileName != ask.upload.strPickCode)
+        return refuse(kBadParameter, "file part names another pick code");
+    if (!NormalizeDigest(ask.piece.strFileId, ask.strFileId) ||
+        !NormalizeDigest(ask.piece.strQuickId, ask.strQuickId))
+        return refuse(kBadParameter, "malformed digest part");
+    if (!ParseRange(ask.piece.strRange, ask.nStart, ask.nEnd))
+        return refuse(kBadParameter, "malformed ctrange");
+    if (ask.piece.nData == 0)
+        return refuse(kBadRange, "empty piece");
+    return true;
+}
+
+// Under the upload's lock: the piece must continue the upload as it now stands.
+bool PieceFits(ServiceContext& ctx, PieceAsk& ask, ApiResult& refusal) {
+    Upload& upload = ask.upload;
+    auto refuse = [&](int nCode, const std::string& strWhy) {
+        refusal = Refuse(nCode, ask.account, ask.strUserId, strWhy);
+        return false;
+    };
+    // another piece may have moved the upload on while this one waited for the lock
+    if (!ctx.store.Read(
+            [&](Records& rec) { return rec.UploadByPickCode(upload.strPickCode, upload); }))
+        return refuse(kUnknownPickCode, "upload gone");
+    if ((!upload.strFileId.empty() && !ask.strFileId.empty() &&
+         ask.strFileId != upload.strFileId) ||
+        (!upload.strQuickId.empty() && !ask.strQuickId.empty() &&
+         ask.strQuickId != upload.strQuickId))
+        return refuse(kBadParameter, "digests differ from the dispatch");
+    if (upload.bDone || ask.nStart != upload.nOffset)
+        return refuse(kBadRange, "range starts at " + std::to_string(ask.nStart) +
+                                     ", upload holds " + std::to_string(upload.nOffset));
+    const PieceBody& piece = ask.piece;
+    if (ask.nEnd - ask.nStart != static_cast<long long>(piece.nData) ||
+        ask.nEnd > upload.nFileSize || piece.nData > static_cast<size_t>(_VelmoUpload::kPieceSize))
+        return refuse(kBadRange, "range " + piece.strRange + " does not fit a piece of " +
+                                     std::to_string(piece.nData) + " bytes");
+    return true;
+}
+
+// Writes the piece while helper threads compute its SHA-1 and extend the upload's running
+// digest with it (a copy: it is kept only for a piece that passes). A piece that fails its
+// check has only been written past the recorded offset, where the next piece overwrites it.
+bool WritePiece(ServiceContext& ctx, const PieceAsk& ask, bool bLast, RunningDigest& running,
+                bool& bRunning, ApiResult& refusal) {
+    const PieceBody& piece = ask.piece;
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(piece.pData);
+    bRunning = ctx.digests.At(ask.upload.strPickCode, ask.nStart, running);
+    // a small piece (a small file's only one) is hashed sooner than it is handed over
+    const bool bHandOver = piece.nData >= kHandOverBytes;
+    std::future<std::string> pieceHash;
+    std::future<void> extending;
+    if (bHandOver) {
+        pieceHash = ctx.helpers.Sha1(piece.pData, piece.nData);
+        if (bRunning)
+            extending = ctx.helpers.Extend(running, piece.pData, piece.nData);
+    }
+    // the helpers read the body and the digest until they are done, however this is left
+    struct AwaitHelpers {
+        std::future<std::string>& hash;
+        std::future<void>& extension;
+        ~AwaitHelpers() {
+            if (hash.valid())
+                hash.wait();
+            if (extension.valid())
+                extension.wait();
+        }
+    } awaitHelpers{pieceHash, extending};
+    int nError =
+        ctx.files.WritePiece(ask.upload.strPickCode, ask.nStart, piece.pData, piece.nData, bLast);
+    std::string strPieceHash;
+    if (bHandOver) {
+        strPieceHash = pieceHash.get();
+        if (extending.valid())
+            extending.get();
+    } else {
+        _VelmoUpload::Utils::GetHash(pBytes, static_cast<unsigned>(piece.nData), strPieceHash);
+        if (bRunning) {
+            running.sha1.Input(pBytes, piece.nData);
+            running.nBytes += static_cast<long long>(piece.nData);
+        }
+    }
+    if (!SameDigest(strPieceHash, piece.strHash)) {
+        refusal =
+            Refuse(kHashMismatch, ask.account, ask.strUserId, "cthash is not the piece's SHA-1");
+        return false;
+    }
+    if (nError) {
+        refusal = Refuse(nError == ENOSPC ? kDiskFull : kInternal, ask.account, ask.strUserId,
+                         std::string("cannot write: ") + strerror(nError));
+        return false;
+    }
+    return true;
+}
+
+ApiResult StorePiece(ServiceContext& ctx, PieceAsk& ask, bool bReportFull) {
+    ApiResult refusal;
+    if (!PieceFits(ctx, ask, refusal))
+        return refusal;
+    if (bReportFull)
+        return Refuse(kNoSpace, ask.account, ask.strUserId, "reported full");
+    Upload& upload = ask.upload;
+    if (upload.strFileId.empty())
+        upload.strFileId = ask.strFileId;
+    if (upload.strQuickId.empty())
+        upload.strQuickId = ask.strQuickId;
+    bool bLast = ask.nEnd == upload.nFileSize;
+    RunningDigest running;
+    bool bRunning = false;
+    if (!WritePiece(ctx, ask, bLast, running, bRunning, refusal))
+        return refusal;
+    if (bLast)
+        return FinishUpload(ctx, ask.account, ask.strUserId, upload, bRunning ? &running : nullptr);
+    upload.nOffset = ask.nEnd;
+    ctx.store.Transact([&](Records& rec) {
+        rec.UpdateUpload(upload);
+        return true;
+    });
+    if (bRunning)
+        ctx.digests.Put(upload.strPickCode, running);
+    else
+        ctx.digests.Drop(upload.strPickCode);  // the file is hashed from disk at its end
+    return ApiResult{OffsetReply(ask.nEnd), ask.account.strName, ask.strUserId,
+                     "offset " + std::to_string(ask.nEnd)};
+}
+
 }  // namespace
 
 ApiResult HandleDispatch(ServiceContext& ctx, DispatchUrl url, const FormFields& query,
@@ -504,92 +691,15 @@ ApiResult HandleCheck(ServiceContext& ctx, const FormFields& query) {
 }
 
 ApiResult HandlePiece(ServiceContext& ctx, const FormFields& query,
-                      const std::string& strContentType, std::shared_ptr<const std::string> pBody,
+                      const std::string& strContentType, const std::string& strBody,
                       bool bReportFull) {
-    Account account;
-    Upload upload;
+    PieceAsk ask;
     ApiResult refusal;
-    if (!VerifyUploadQuery(ctx, query, account, upload, refusal))
+    if (!ReadPieceAsk(ctx, query, strContentType, strBody, ask, refusal))
         return refusal;
-    const std::string strUserId = query.Get("userid");
-    std::string strBoundary, strError;
-    PieceBody piece;
-    if (!MultipartBoundary(strContentType, strBoundary))
-        return Refuse(kBadParameter, account, strUserId, "not multipart/form-data");
-    if (!ParsePieceBody(*pBody, strBoundary, piece, strError))
-        return Refuse(kBadParameter, account, strUserId, strError);
-    if (piece.strFileName != upload.strPickCode)
-        return Refuse(kBadParameter, account, strUserId, "file part names another pick code");
-    std::string strFileId, strQuickId;
-    if (!NormalizeDigest(piece.strFileId, strFileId) ||
-        !NormalizeDigest(piece.strQuickId, strQuickId))
-        return Refuse(kBadParameter, account, strUserId, "malformed digest part");
-    long long nStart = 0, nEnd = 0;
-    if (!ParseRange(piece.strRange, nStart, nEnd))
-        return Refuse(kBadParameter, account, strUserId, "malformed ctrange");
-    if (piece.nData == 0)
-        return Refuse(kBadRange, account, strUserId, "empty piece");
-
-    std::shared_ptr<std::mutex> pLock = ctx.uploadLocks.For(upload.strPickCode);
+    std::shared_ptr<std::mutex> pLock = ctx.uploadLocks.For(ask.upload.strPickCode);
     std::lock_guard<std::mutex> lock(*pLock);
-    // another request may have moved the upload on while this body was read
-    bool bFound = ctx.store.Read(
-        [&](Records& rec) { return rec.UploadByPickCode(upload.strPickCode, upload); });
-    if (!bFound)
-        return Refuse(kUnknownPickCode, account, strUserId, "upload gone");
-    if ((!upload.strFileId.empty() && !strFileId.empty() && strFileId != upload.strFileId) ||
-        (!upload.strQuickId.empty() && !strQuickId.empty() && strQuickId != upload.strQuickId))
-        return Refuse(kBadParameter, account, strUserId, "digests differ from the dispatch");
-    if (upload.bDone || nStart != upload.nOffset)
-        return Refuse(kBadRange, account, strUserId,
-                      "range starts at " + std::to_string(nStart) + ", upload holds " +
-                          std::to_string(upload.nOffset));
-    if (nEnd - nStart != static_cast<long long>(piece.nData) || nEnd > upload.nFileSize ||
-        piece.nData > static_cast<size_t>(_VelmoUpload::kPieceSize))
-        return Refuse(kBadRange, account, strUserId,
-                      "range " + piece.strRange + " does not fit a piece of " +
-                          std::to_string(piece.nData) + " bytes");
-    if (bReportFull)
-        return Refuse(kNoSpace, account, strUserId, "reported full");
-    if (upload.strFileId.empty())
-        upload.strFileId = strFileId;
-    if (upload.strQuickId.empty())
-        upload.strQuickId = strQuickId;
-
-    bool bLast = nEnd == upload.nFileSize;
-    // The piece's digest is checked on another core while this thread writes. A piece that
-    // fails the check has only been written past the recorded offset, where the next piece
-    // overwrites it.
-    std::future<bool> checking = std::async(std::launch::async, [&piece] {
-        std::string strPieceHash;
-        return _VelmoUpload::Utils::GetHash(reinterpret_cast<const unsigned char*>(piece.pData),
-                                            static_cast<unsigned>(piece.nData), strPieceHash) &&
-               SameDigest(strPieceHash, piece.strHash);
-    });
-    int nError = ctx.files.WritePiece(upload.strPickCode, nStart, piece.pData, piece.nData, bLast);
-    if (!checking.get())
-        return Refuse(kHashMismatch, account, strUserId, "cthash is not the piece's SHA-1");
-    if (nError)
-        return Refuse(nError == ENOSPC ? kDiskFull : kInternal, account, strUserId,
-                      std::string("cannot write: ") + strerror(nError));
-    if (bLast) {
-        RunningDigest running;
-        bool bRunning = ctx.digests.At(upload.strPickCode, nStart, running);
-        if (bRunning) {
-            running.sha1.Input(reinterpret_cast<const unsigned char*>(piece.pData), piece.nData);
-            running.nBytes += static_cast<long long>(piece.nData);
-        }
-        return FinishUpload(ctx, account, strUserId, upload, bRunning ? &running : nullptr);
-    }
-    upload.nOffset = nEnd;
-    ctx.store.Transact([&](Records& rec) {
-        rec.UpdateUpload(upload);
-        return true;
-    });
-    // the whole-file digest takes the piece in while the client sends the next one
-    ctx.digests.Feed(upload.strPickCode, nStart, pBody, piece.pData, piece.nData);
-    return ApiResult{OffsetReply(nEnd), account.strName, strUserId,
-                     "offset " + std::to_string(nEnd)};
+    return StorePiece(ctx, ask, bReportFull);
 }
 
 void RecoverUploads(ServiceContext& ctx) {

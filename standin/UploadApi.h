@@ -1,7 +1,6 @@
 // The upload requests: dispatch (upload, resume and cancel URLs), check, and piece.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "FormFields.h"
@@ -17,9 +16,9 @@ constexpr long long kUploadKeySeconds = 86400;
 ApiResult HandleDispatch(ServiceContext& ctx, DispatchUrl url, const FormFields& query,
                          const FormFields& body, bool bReportFull);
 ApiResult HandleCheck(ServiceContext& ctx, const FormFields& query);
-// pBody is the raw multipart body; the piece's bytes are handed on from it without a copy.
+// strBody is the raw multipart body; the piece's bytes are written and hashed from it in place.
 ApiResult HandlePiece(ServiceContext& ctx, const FormFields& query,
-                      const std::string& strContentType, std::shared_ptr<const std::string> pBody,
+                      const std::string& strContentType, const std::string& strBody,
                       bool bReportFull);
 
 // At start-up: each unfinished upload's partial file is cut back to the offset its record

@@ -164,5 +164,42 @@ TEST_F(StandinDispatchTest, CancelDropsTheUploadAndResumeKeepsThePickCode) {
     EXPECT_EQ(412, Client().Dispatch(resume, false, true).StatusCode());
 }
 
+TEST_F(StandinDispatchTest, UsedSpaceFollowsEveryChangeAcrossAKillAndAReset) {
+    auto used = [&] {
+        return Exchange(StandinPort(),
+                        GetRequest("/app/user/space?source=x&user_id=" + Client().m_strUserId))
+            .json["space"]["byte_size_used"]
+            .asInt64();
+    };
+    Content stored = Make(5000, 8), grown = Make(4000, 9);
+    ASSERT_EQ(0, Client().UploadAll(Start(stored, "a.bin"), stored).StatusCode());
+    EXPECT_EQ(2, Client().Dispatch(AskFor(stored, "rapid.bin")).json["status"].asInt());
+    EXPECT_EQ(10000, used());
+    // reserved at dispatch; a changed file resumes under its pick code at its new size
+    FileAsk resume = AskFor(Make(3000, 10), "b.bin");
+    resume.strPickCode = Start(Make(3000, 10), "b.bin").strPickCode;
+    EXPECT_EQ(13000, used());
+    resume.nFileSize = grown.strData.size();
+    resume.strFileId = grown.strSha1;
+    resume.strQuickId = grown.strQuickId;
+    Reply again = Client().Dispatch(resume);
+    ASSERT_EQ(0, again.StatusCode()) << again.strBody;
+    EXPECT_EQ(14000, used());
+    ASSERT_EQ(0, Client().UploadAll(ServiceClient::TicketOf(again, resume), grown).StatusCode());
+    EXPECT_EQ(14000, used());
+    Ticket dropped = Start(Make(2000, 11), "c.bin");
+    EXPECT_EQ(16000, used());
+
+    RestartStandin(/*bCrash=*/true);
+    Relogin();
+    EXPECT_EQ(16000, used());
+    FileAsk cancel = AskFor(Make(2000, 11), "c.bin");
+    cancel.strPickCode = dropped.strPickCode;
+    EXPECT_EQ(0, Client().Dispatch(cancel, false, true).StatusCode());
+    EXPECT_EQ(14000, used());
+    EXPECT_EQ(200, Exchange(StandinPort(), PostRequest("/_standin/reset", "all=1")).nHttpStatus);
+    EXPECT_EQ(0, used());
+}
+
 }  // namespace
 }  // namespace standintest
