@@ -14,8 +14,9 @@ namespace _VelmoUpload {
 
 namespace {
 
-// Reads and writes go through buffers of this size: the file itself is never held whole.
-const size_t kBlockSize = 1 << 20;
+// Reads and writes go through buffers of this size: the file itself is never held whole, and
+// a small store (the account file) costs a small buffer.
+const size_t kBlockSize = 64 * 1024;
 // The section order is compacted once this many slots, and half of them, are empty.
 const size_t kCompactHoles = 1024;
 
