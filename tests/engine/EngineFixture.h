@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "LoginWaiter.h"
+#include "PieceRequest.h"
 #include "RecordingProxy.h"
 #include "StandinFixture.h"
 #include "Velmoupload.h"
@@ -24,6 +25,8 @@ const long long kMiB = 1048576;
 const char kIdle[] = "0,0,0,00:00:00";
 
 using Report = _VelmoUpload::ProgressReport;
+using velmotest::ParsePieceRequest;
+using velmotest::PieceRequest;
 
 class ReportLog {
 public:
