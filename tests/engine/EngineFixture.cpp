@@ -64,7 +64,7 @@ void EngineTest::TearDown() {
 }
 
 bool EngineTest::Login(const std::string& strAccount, const std::string& strPwd) {
-    if (!m_login.LoginAndWait(strAccount, strPwd))
+    if (!m_login.LoginAndWait(strAccount, strPwd, /*bRemember=*/true))
         return false;
     UploadManager::Initialize(&EngineTest::OnProgress, this);
     return true;

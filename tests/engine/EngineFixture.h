@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "LoginWaiter.h"
+#include "EngineSupport.h"
 #include "PieceRequest.h"
 #include "RecordingProxy.h"
 #include "StandinFixture.h"
@@ -92,7 +92,7 @@ protected:
                            void* data);
 
     ReportLog m_reports;
-    velmotest::LoginWaiter m_login;
+    velmotest::LoginCounter m_login;
 };
 
 // The same, with the upload addresses the stand-in hands out pointing at a recording gateway:
