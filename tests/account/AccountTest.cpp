@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "LoginWaiter.h"
+#include "EngineSupport.h"
 #include "StandinFixture.h"
 #include "TestHttpServer.h"
 #include "utils/Utils.h"
@@ -16,6 +16,7 @@ using _VelmoUpload::HashTypeALL;
 using _VelmoUpload::HashTypeMDVelmo;
 using _VelmoUpload::HashTypeSHA1;
 using _VelmoUpload::Utils;
+using velmotest::LoginReplyJson;
 using velmotest::ReadFile;
 using velmotest::TestHttpServer;
 using velmotest::WriteFile;
@@ -63,34 +64,16 @@ protected:
     void ScriptApiHost(const std::vector<std::string>& vBodies) {
         std::vector<velmotest::TestHttpServer::Behaviour> script;
         for (const std::string& strBody : vBodies)
-            script.push_back(velmotest::TestHttpServer::Behaviour::Reply(
-                "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                std::to_string(strBody.size()) + "\r\nConnection: close\r\n\r\n" + strBody));
+            script.push_back(
+                velmotest::TestHttpServer::Behaviour::Reply(velmotest::HttpOk(strBody)));
         m_pScripted.reset(new velmotest::TestHttpServer(script));
         LoginManager::SetApiHost("127.0.0.1:" + std::to_string(m_pScripted->Port()));
     }
     std::string AccountFile() const { return m_strHome + "/.Vurozudeduz/upload/account.ini"; }
 
-    velmotest::LoginWaiter m_login;
+    velmotest::LoginCounter m_login;
     std::unique_ptr<velmotest::TestHttpServer> m_pScripted;
 };
-
-// A successful login reply as the service writes it, with the fields a test wants changed.
-inline std::string LoginReplyJson(const std::string& strOverrides = std::string()) {
-    // later keys win in the parser, so overrides go last
-    std::string strJson =
-        "{\"state\":true,\"error\":\"\",\"upload_allowed\":1,\"is_vip\":0,\"user_id\":\"7\","
-        "\"user_name\":\"scripted\",\"face\":\"http://f/x.png\",\"email\":\"s@x\","
-        "\"resource\":\"src\",\"userkey\":\"KEY\",\"url_upload\":\"http://u/up\","
-        "\"url_resume\":\"http://u/re\",\"url_cancel\":\"http://u/ca\",\"target\":\"U_7_0\","
-        "\"time_limit\":0,\"size_limit\":1000,"
-        "\"space\":{\"byte_size_total\":1000,\"byte_size_used\":10,\"byte_size_remain\":990,"
-        "\"size_used_percent\":\"1.00\",\"size_total\":\"1000B\",\"size_used\":\"10B\","
-        "\"size_remain\":\"990B\"},\"type_limit\":[],\"file_range\":{}";
-    if (!strOverrides.empty())
-        strJson += "," + strOverrides;
-    return strJson + "}";
-}
 
 TEST_F(AccountTest, LoginFillsTheSessionFromTheReply) {
     EXPECT_FALSE(LoginManager::GetSpace()) << "nobody is logged in";

@@ -31,20 +31,6 @@ namespace {
 
 velmotest::ReportLog g_reports;
 
-// The engine's progress callback without a data pointer, as the tests hand it over.
-void RecordReport(std::string strFileName, std::string strFilePath, int64_t nFileSize,
-                  int64_t nUploadSize, int nSpeed, int tLeftTime, int status, double fHashPercent,
-                  int nErrorCode, std::string strErrorMsg, std::string strPickCode, bool bIsFolder,
-                  std::string strTaskInfo, void*) {
-    velmotest::ReportLog::Record(strFileName, strFilePath, nFileSize, nUploadSize, nSpeed,
-                                 tLeftTime, status, fHashPercent, nErrorCode, strErrorMsg,
-                                 strPickCode, bIsFolder, strTaskInfo, &g_reports);
-}
-
-std::vector<Report> Reports() {
-    return g_reports.All();
-}
-
 // The save thread names itself, so the process's thread list tells how many are alive.
 int SaveThreadCount() {
     return ThreadsNamed("velmo-resume");
@@ -128,7 +114,7 @@ TEST_F(ResumeManagerTest, LoadAnnouncesStoredFilesAsStoppedAndFoldersWithTheirTo
                              Record("/home/u/photos/sub/b.jpg", "/home/u/photos", "", 300, 0) +
                              Record("/home/u/docs/c.txt", "/home/u/docs", "DT", 7, 7));
 
-    UploadManager::Initialize(&RecordReport, nullptr);
+    UploadManager::Initialize(&velmotest::ReportLog::Record, &g_reports);
 
     // in file order, each folder as soon as its first file is seen with nothing counted yet;
     // then every folder again with its totals, in ascending path order
@@ -141,11 +127,11 @@ TEST_F(ResumeManagerTest, LoadAnnouncesStoredFilesAsStoppedAndFoldersWithTheirTo
                      {"/home/u/docs", true, 0, 0},
                      {"/home/u/docs", true, 7, 7},
                      {"/home/u/photos", true, 400, 40}};
-    std::vector<Report> reports = Reports();
+    std::vector<Report> reports = g_reports.All();
     ASSERT_EQ(5u, reports.size());
     for (size_t i = 0; i < reports.size(); ++i) {
         EXPECT_EQ(kExpected[i].pPath, reports[i].strFilePath) << i;
-        EXPECT_EQ(kExpected[i].bFolder, reports[i].bIsFolder) << i;
+        EXPECT_EQ(kExpected[i].bFolder, reports[i].isFolder) << i;
         EXPECT_EQ(kExpected[i].nSize, reports[i].nFileSize) << i;
         EXPECT_EQ(kExpected[i].nUpload, reports[i].nUploadSize) << i;
         EXPECT_EQ(TaskStatusStop, reports[i].status) << i;
@@ -331,7 +317,7 @@ TEST_F(ResumeManagerTest, LoadedRecordsAreWrittenBackByteForByte) {
                           "/home/u/big", i == 0 ? "FT" : "", 1000 + i, i);
     strText += Record("/home/u/" + std::string(300, 'x'), "", "", 5, 0);
     WriteResumeFile("7", strText);
-    UploadManager::Initialize(&RecordReport, nullptr);
+    UploadManager::Initialize(&velmotest::ReportLog::Record, &g_reports);
 
     ResumeInfo resumeInfo;
     ASSERT_TRUE(ResumeManager::GetResumeInfo("/home/u/big/d3/f10", resumeInfo));

@@ -11,33 +11,6 @@ using namespace _VelmoUpload;
 
 namespace enginetest {
 
-std::vector<Report> ReportLog::For(const std::string& strPath, size_t nFrom, bool bRunning) const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    std::vector<Report> found;
-    for (size_t i = nFrom; i < m_reports.size(); ++i)
-        if (m_reports[i].strFilePath == strPath &&
-            (!bRunning || m_reports[i].status == TaskStatusHash ||
-             m_reports[i].status == TaskStatusUpload))
-            found.push_back(m_reports[i]);
-    return found;
-}
-
-Report ReportLog::Last(const std::string& strPath) const {
-    std::vector<Report> found = For(strPath);
-    if (!found.empty())
-        return found.back();
-    Report none;
-    none.status = -1;
-    return none;
-}
-
-int ReportLog::Count(const std::string& strPath, int status) const {
-    int nCount = 0;
-    for (const Report& report : For(strPath))
-        nCount += report.status == status;
-    return nCount;
-}
-
 std::vector<std::string> EngineTest::StandinArgs() const {
     return {"--user",  "alice:wonderland", "--user",       "bob:builder",
             "--quota", "200000000",        "--size-limit", "100000000"};
@@ -64,9 +37,9 @@ void EngineTest::TearDown() {
 }
 
 bool EngineTest::Login(const std::string& strAccount, const std::string& strPwd) {
-    if (!m_login.LoginAndWait(strAccount, strPwd))
+    if (!m_login.LoginAndWait(strAccount, strPwd, /*bRemember=*/true))
         return false;
-    UploadManager::Initialize(&EngineTest::OnProgress, this);
+    UploadManager::Initialize(&ReportLog::Record, &m_reports);
     return true;
 }
 
@@ -121,16 +94,6 @@ long long EngineTest::LastPieceOffset() const {
             return atoll(it->c_str() + nPos + 8);
     }
     return -1;
-}
-
-void EngineTest::OnProgress(std::string strFileName, std::string strFilePath, int64_t nFileSize,
-                            int64_t nUploadSize, int nSpeed, int tLeftTime, int status,
-                            double fHashPercent, int nErrorCode, std::string strErrorMsg,
-                            std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
-                            void* data) {
-    static_cast<EngineTest*>(data)->m_reports.Add(
-        Report(strFileName, strFilePath, nFileSize, nUploadSize, nSpeed, tLeftTime, status,
-               fHashPercent, nErrorCode, strErrorMsg, strPickCode, bIsFolder, strTaskInfo));
 }
 
 std::vector<std::string> ProxiedEngineTest::StandinArgs() const {

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "LoginWaiter.h"
+#include "EngineSupport.h"
+#include "PieceRequest.h"
 #include "RecordingProxy.h"
 #include "StandinFixture.h"
 #include "Velmoupload.h"
@@ -23,38 +23,10 @@ const long long kMiB = 1048576;
 // the task summary once nothing is queued or running
 const char kIdle[] = "0,0,0,00:00:00";
 
-using Report = _VelmoUpload::ProgressReport;
-
-class ReportLog {
-public:
-    void Add(Report report) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_reports.push_back(std::move(report));
-    }
-    std::vector<Report> All() const {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_reports;
-    }
-    size_t Size() const { return All().size(); }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_reports.clear();
-    }
-    // Reports of the path, from report nFrom on; bRunning: only hashing or uploading ones.
-    std::vector<Report> For(const std::string& strPath, size_t nFrom = 0,
-                            bool bRunning = false) const;
-    std::vector<Report> Running(const std::string& strPath, size_t nFrom = 0) const {
-        return For(strPath, nFrom, true);
-    }
-    // The last report of the path, or a report with status -1.
-    Report Last(const std::string& strPath) const;
-    // Reports of the path with that status.
-    int Count(const std::string& strPath, int status) const;
-
-private:
-    mutable std::mutex m_lock;  // guards m_reports
-    std::vector<Report> m_reports;
-};
+using velmotest::ParsePieceRequest;
+using velmotest::PieceRequest;
+using velmotest::Report;
+using velmotest::ReportLog;
 
 class EngineTest : public velmotest::StandinFixture {
 protected:
@@ -82,14 +54,8 @@ protected:
     // Where the stand-in's last accepted piece left the upload ("offset N"), -1 before one.
     long long LastPieceOffset() const;
 
-    static void OnProgress(std::string strFileName, std::string strFilePath, int64_t nFileSize,
-                           int64_t nUploadSize, int nSpeed, int tLeftTime, int status,
-                           double fHashPercent, int nErrorCode, std::string strErrorMsg,
-                           std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
-                           void* data);
-
     ReportLog m_reports;
-    velmotest::LoginWaiter m_login;
+    velmotest::LoginCounter m_login;
 };
 
 // The same, with the upload addresses the stand-in hands out pointing at a recording gateway:

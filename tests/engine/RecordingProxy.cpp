@@ -33,33 +33,6 @@ bool IsComplete(const std::string& strRequest) {
 
 }  // namespace
 
-PieceRequest ParsePieceRequest(const std::string& strRaw) {
-    PieceRequest piece;
-    std::string::size_type nHeadEnd = strRaw.find("\r\n\r\n");
-    if (nHeadEnd == std::string::npos)
-        return piece;
-    const std::string strHead = strRaw.substr(0, nHeadEnd + 2);
-    const std::string strBody = strRaw.substr(nHeadEnd + 4);
-    piece.nBodyLength = strBody.size();
-    std::string::size_type nLength = strHead.find("\r\nContent-Length: ");
-    if (nLength != std::string::npos)
-        piece.nContentLength = atoll(strHead.c_str() + nLength + 18);
-    std::string::size_type nType = strHead.find("\r\nContent-Type: ");
-    std::string strBoundary, strError;
-    standin::PieceBody body;
-    if (nType == std::string::npos ||
-        !standin::MultipartBoundary(
-            strHead.substr(nType + 16, strHead.find("\r\n", nType + 2) - nType - 16),
-            strBoundary) ||
-        !standin::ParsePieceBody(strBody, strBoundary, body, strError))
-        return piece;
-    static_cast<standin::PieceBody&>(piece) = body;
-    piece.strData.assign(body.pData, body.nData);
-    piece.pData = nullptr;  // it pointed into this function's copy of the body
-    piece.bParsed = true;
-    return piece;
-}
-
 RecordingProxy::RecordingProxy() {
     velmotest::TestHttpServer::Behaviour behaviour;
     behaviour.fnReply = [this](const std::string& strRequest) { return Handle(strRequest); };

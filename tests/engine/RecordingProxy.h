@@ -9,21 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "PieceBody.h"
 #include "TestHttpServer.h"
 
 namespace enginetest {
-
-// One piece request taken apart by the stand-in's own reader: its declared and actual body
-// lengths, the plain parts and the bytes.
-struct PieceRequest : standin::PieceBody {
-    bool bParsed = false;
-    long long nContentLength = -1;
-    size_t nBodyLength = 0;
-    std::string strData;
-};
-
-PieceRequest ParsePieceRequest(const std::string& strRaw);
 
 class RecordingProxy {
 public:

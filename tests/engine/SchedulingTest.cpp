@@ -10,7 +10,6 @@
 #include <random>
 
 #include "EngineFixture.h"
-#include "ThreadNames.h"
 
 using namespace enginetest;
 using namespace _VelmoUpload;

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "FolderFixture.h"
-#include "ThreadNames.h"
 #include "core/FolderManager.h"
 
 using namespace foldertest;

@@ -142,7 +142,7 @@ void FolderTest::RememberFolder(const std::string& strFolder,
     }
     // a restart of the program with the login remembered: the store is written and read again
     UploadManager::UnInitialize();
-    UploadManager::Initialize(&EngineTest::OnProgress, this);
+    UploadManager::Initialize(&velmotest::ReportLog::Record, &m_reports);
     ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusStop));
 }
 

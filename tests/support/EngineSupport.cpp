@@ -16,9 +16,9 @@ void ReportLog::Record(std::string strFileName, std::string strFilePath, int64_t
                        double fHashPercent, int nErrorCode, std::string strErrorMsg,
                        std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
                        void* data) {
-    static_cast<ReportLog*>(data)->Add(Report{strFileName, strFilePath, nFileSize, nUploadSize,
+    static_cast<ReportLog*>(data)->Add(Report(strFileName, strFilePath, nFileSize, nUploadSize,
                                               nSpeed, tLeftTime, status, fHashPercent, nErrorCode,
-                                              strErrorMsg, strPickCode, bIsFolder, strTaskInfo});
+                                              strErrorMsg, strPickCode, bIsFolder, strTaskInfo));
 }
 
 void ReportLog::Add(const Report& report) {
@@ -31,11 +31,12 @@ std::vector<Report> ReportLog::All() const {
     return m_reports;
 }
 
-std::vector<Report> ReportLog::For(const std::string& strPath) const {
+std::vector<Report> ReportLog::For(const std::string& strPath, size_t nFrom) const {
+    std::lock_guard<std::mutex> lock(m_lock);
     std::vector<Report> found;
-    for (const Report& report : All())
-        if (report.strFilePath == strPath)
-            found.push_back(report);
+    for (size_t i = nFrom; i < m_reports.size(); ++i)
+        if (m_reports[i].strFilePath == strPath)
+            found.push_back(m_reports[i]);
     return found;
 }
 
@@ -49,11 +50,11 @@ Report ReportLog::Last(const std::string& strPath) const {
 }
 
 std::vector<Report> ReportLog::Running(const std::string& strPath, size_t nFrom) const {
-    std::vector<Report> all = All(), found;
-    for (size_t i = nFrom; i < all.size(); ++i)
-        if (all[i].strFilePath == strPath && (all[i].status == _VelmoUpload::TaskStatusHash ||
-                                              all[i].status == _VelmoUpload::TaskStatusUpload))
-            found.push_back(all[i]);
+    std::vector<Report> found;
+    for (const Report& report : For(strPath, nFrom))
+        if (report.status == _VelmoUpload::TaskStatusHash ||
+            report.status == _VelmoUpload::TaskStatusUpload)
+            found.push_back(report);
     return found;
 }
 

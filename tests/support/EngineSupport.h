@@ -4,26 +4,19 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "ProgressReport.h"
 #include "core/LoginManager.h"
 
 namespace velmotest {
 
-// One progress report as the callback received it.
-struct Report {
-    std::string strFileName, strFilePath;
-    long long nFileSize = 0, nUploadSize = 0;
-    int nSpeed = 0, tLeftTime = 0, status = 0;
-    double fHashPercent = 0;
-    int nErrorCode = 0;
-    std::string strErrorMsg, strPickCode;
-    bool bIsFolder = false;
-    std::string strTaskInfo;
-};
+// One progress report as the callback received it: the engine's own record of it.
+using Report = _VelmoUpload::ProgressReport;
 
 class ReportLog {
 public:
@@ -35,7 +28,8 @@ public:
                        void* data);
     void Add(const Report& report);
     std::vector<Report> All() const;
-    std::vector<Report> For(const std::string& strPath) const;
+    // Reports of the path, from report nFrom on.
+    std::vector<Report> For(const std::string& strPath, size_t nFrom = 0) const;
     // The last report of the path, or a report with status -1.
     Report Last(const std::string& strPath) const;
     // Running reports (hashing or uploading) of the path, from report nFrom on.

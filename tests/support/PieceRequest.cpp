@@ -4,19 +4,19 @@
 #include <cstdlib>
 
 #include "PieceBody.h"
-#include "utils/Utils.h"
 
 namespace velmotest {
 
 namespace {
 
+// A header's value, its name spelled exactly as the engine writes it, so that a head whose
+// spelling changed no longer reads as a piece request.
 std::string HeaderValue(const std::string& strHead, const std::string& strName) {
-    const std::string strLower = _VelmoUpload::Utils::StringToLowerCase(strHead);
-    const std::string strKey = "\r\n" + strName + ":";
-    size_t nPos = strLower.find(strKey);
+    const std::string strKey = "\r\n" + strName + ": ";
+    size_t nPos = strHead.find(strKey);
     if (nPos == std::string::npos)
         return std::string();
-    nPos = strHead.find_first_not_of(' ', nPos + strKey.size());
+    nPos += strKey.size();
     return strHead.substr(nPos, strHead.find("\r\n", nPos) - nPos);
 }
 
@@ -30,12 +30,12 @@ PieceRequest ParsePieceRequest(const std::string& strRaw) {
     const std::string strHead = strRaw.substr(0, nHeadEnd + 2);
     const std::string strBody = strRaw.substr(nHeadEnd + 4);
     piece.nBodyLength = strBody.size();
-    const std::string strLength = HeaderValue(strHead, "content-length");
+    const std::string strLength = HeaderValue(strHead, "Content-Length");
     if (!strLength.empty())
         piece.nContentLength = atoll(strLength.c_str());
     std::string strBoundary, strError;
     standin::PieceBody body;
-    if (!standin::MultipartBoundary(HeaderValue(strHead, "content-type"), strBoundary) ||
+    if (!standin::MultipartBoundary(HeaderValue(strHead, "Content-Type"), strBoundary) ||
         !standin::ParsePieceBody(strBody, strBoundary, body, strError))
         return piece;
     piece.strFileId = body.strFileId;
