@@ -198,6 +198,29 @@ TEST_F(EngineTest, AFileThatShrankFailsThePieceItCannotRead) {
     EXPECT_EQ(1u, LogLines("POST /2.0/bigupload").size());
 }
 
+// Resumed, the file is not hashed again: its pieces are read as they are sent, and one the
+// file can no longer give whole is never sent.
+TEST_F(EngineTest, AResumedFileThatShrankFailsThePieceItCannotRead) {
+    ASSERT_TRUE(Login());
+    std::string strPath = MakeFile("shrinking-resumed.bin", 3 * kMiB, 76);
+    Fault("action=stall&on=piece&seconds=0.3&count=100000");
+    ASSERT_TRUE(StartFile(strPath));
+    ASSERT_TRUE(WaitForLog("POST /2.0/bigupload", 1));
+    ASSERT_TRUE(UploadManager::StopTask(strPath, true, TaskStatusStop));
+    ASSERT_TRUE(WaitForIdle());
+    const size_t nLanded = LogLines("POST /2.0/bigupload").size();  // the piece in flight lands
+    ASSERT_LT(nLanded, 3u);
+
+    // the check waits at the service; the file loses its tail meanwhile
+    Fault("action=stall&on=check&seconds=0.5");
+    ASSERT_TRUE(UploadManager::StartTask(strPath, "", ISPTypeAuto, "", "", true));
+    ASSERT_TRUE(WaitForLog("POST /files/resume", 1));
+    ASSERT_EQ(0, truncate(strPath.c_str(), kMiB + 100));
+    ASSERT_TRUE(WaitForStatus(strPath, TaskStatusError));
+    EXPECT_EQ(1010, m_reports.Last(strPath).nErrorCode);
+    EXPECT_EQ(nLanded, LogLines("POST /2.0/bigupload").size());
+}
+
 TEST_F(EngineTest, ACancelledUploadIsDroppedOnTheServiceOnce) {
     ASSERT_TRUE(Login());
     std::string strPath = MakeFile("cancelled.bin", 4 * kMiB, 73);
