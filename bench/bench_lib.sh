@@ -186,3 +186,65 @@ bench_check() {
         else if (op == ">=") r = v >= l; else r = v > l;
         print r ? "ok" : "MISSED" }'
 }
+
+# The resume file of the one user who has one under HOME, or nothing.
+bench_resume_file() {
+    local f
+    for f in "$1"/.Vurozudeduz/upload/*_upload.ini; do
+        [ -f "$f" ] && echo "$f"
+        return 0
+    done
+}
+
+# bench_register_and_stop HOME STANDIN_LOG N NAME CMD...: runs CMD (velmoupload-cli with HOME,
+# reading its password from $bench_work/password) under time(1) into $bench_work/NAME.time, .out
+# and .err, waits until its resume file holds all N records (those the service stored meanwhile
+# count too), then Ctrl-C. Sets reg_written (when the records were all on disk, as
+# $EPOCHREALTIME) and stop_secs (how long the client took to end after Ctrl-C).
+bench_register_and_stop() {
+    local home=$1 standin_log=$2 n=$3 name=$4
+    shift 4
+    local base=$bench_work/$name
+    /usr/bin/time -f '%M' -o "$base.time" "$@" <"$bench_work/password" >"$base.out" 2>"$base.err" &
+    local time_pid=$!
+    bench_pids+=("$time_pid")
+    # time(1) ignores Ctrl-C and dies of a TERM without passing it on: signal the client itself
+    local cli_pid= i
+    for i in $(seq 200); do
+        cli_pid=$(pgrep -P "$time_pid" || true)
+        [ -n "$cli_pid" ] && break
+        sleep 0.01
+    done
+    [ -n "$cli_pid" ] || { echo "velmoupload-cli did not start" >&2; exit 1; }
+    bench_pids+=("$cli_pid")
+    # Counted only when the file was rewritten, so that polling a large file does not take the
+    # client's core.
+    local f stamp seen= have stored
+    reg_written=
+    for i in $(seq 12000); do
+        f=$(bench_resume_file "$home")
+        stamp=
+        [ -n "$f" ] && stamp=$(stat -c '%.9Y' "$f" 2>/dev/null || true)
+        if [ -n "$stamp" ] && [ "$stamp" != "$seen" ]; then
+            seen=$stamp
+            have=$(grep -c '^\[' "$f" || true)
+            stored=$(grep -c ' stored ' "$standin_log" || true)
+            if [ $((have + stored)) -ge "$n" ]; then
+                reg_written=$stamp
+                break
+            fi
+        fi
+        kill -0 "$cli_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    [ -n "$reg_written" ] ||
+        { echo "the resume file never held all $n records" >&2; cat "$base.err" >&2; exit 1; }
+    local t1=$EPOCHREALTIME rc=0
+    kill -INT "$cli_pid"
+    wait "$time_pid" || rc=$?
+    local t2=$EPOCHREALTIME
+    bench_forget "$time_pid"
+    bench_forget "$cli_pid"
+    [ $rc -eq 130 ] || { echo "Ctrl-C ended the client with $rc" >&2; cat "$base.err" >&2; exit 1; }
+    stop_secs=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.3f", b - a }')
+}

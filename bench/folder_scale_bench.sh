@@ -62,17 +62,10 @@ sample_resume() {
     done
 }
 
-resume_file() {
-    local f
-    for f in "$1"/.Vurozudeduz/upload/*_upload.ini; do
-        [ -f "$f" ] && echo "$f"
-        return 0
-    done
-}
 
 records_in() {
     local f
-    f=$(resume_file "$1")
+    f=$(bench_resume_file "$1")
     if [ -n "$f" ]; then grep -c '^\[' "$f" || true; else echo 0; fi
 }
 
@@ -115,7 +108,7 @@ part_a() {
     cli_secs=$run_secs
     cli_rss=$run_rss_kib
     resume_max=$(cat "$w/resume-max")
-    resume_end=$(stat -c %s "$(resume_file "$w/home-a")" 2>/dev/null || echo 0)
+    resume_end=$(stat -c %s "$(bench_resume_file "$w/home-a")" 2>/dev/null || echo 0)
     bench_stop "$standin_pid"
 
     echo "(a) a folder of $count files of 1-10 KiB in 100 directories, on loopback"
@@ -151,53 +144,13 @@ part_b() {
         sync
 
         t0=$EPOCHREALTIME
-        /usr/bin/time -f '%M' -o "$w/cli-b.time" \
+        # every file has its record once the count falls short of n only by the files stored
+        bench_register_and_stop "$w/home-b" "$w/standin-b.log" "$n" cli-b \
             env HOME="$w/home-b" "$cli" --server "127.0.0.1:$standin_port" --user bench \
-            --password-stdin "$w/tiny" <"$w/password" >"$w/cli-b.out" 2>"$w/cli-b.err" &
-        time_pid=$!
-        bench_pids+=("$time_pid")
-        # time(1) ignores Ctrl-C and dies of a TERM without passing it on: signal the client itself
-        cli_pid=
-        for i in $(seq 200); do
-            cli_pid=$(pgrep -P "$time_pid" || true)
-            [ -n "$cli_pid" ] && break
-            sleep 0.01
-        done
-        [ -n "$cli_pid" ] || { echo "velmoupload-cli did not start" >&2; exit 1; }
-        bench_pids+=("$cli_pid")
-        # Every file has its record once the count falls short of n only by the files stored
-        # meanwhile. Counted only when the file was rewritten, so that polling a large file does
-        # not take the client's core.
-        written= seen=
-        for i in $(seq 12000); do
-            f=$(resume_file "$w/home-b")
-            stamp=
-            [ -n "$f" ] && stamp=$(stat -c '%.9Y' "$f" 2>/dev/null || true)
-            if [ -n "$stamp" ] && [ "$stamp" != "$seen" ]; then
-                seen=$stamp
-                have=$(grep -c '^\[' "$f" || true)
-                done_files=$(grep -c ' stored ' "$w/standin-b.log" || true)
-                if [ $((have + done_files)) -ge "$n" ]; then
-                    written=$stamp
-                    break
-                fi
-            fi
-            kill -0 "$cli_pid" 2>/dev/null || break
-            sleep 0.05
-        done
-        [ -n "$written" ] || { echo "the resume file never held all $n records" >&2; cat "$w/cli-b.err" >&2; exit 1; }
-        reg_secs=$(awk -v a="$t0" -v b="$written" 'BEGIN { printf "%.3f", b - a }')
-        bytes=$(stat -c %s "$(resume_file "$w/home-b")")
+            --password-stdin "$w/tiny"
+        reg_secs=$(awk -v a="$t0" -v b="$reg_written" 'BEGIN { printf "%.3f", b - a }')
+        bytes=$(stat -c %s "$(bench_resume_file "$w/home-b")")
 
-        t1=$EPOCHREALTIME
-        kill -INT "$cli_pid"
-        rc=0
-        wait "$time_pid" || rc=$?
-        t2=$EPOCHREALTIME
-        bench_forget "$time_pid"
-        bench_forget "$cli_pid"
-        [ $rc -eq 130 ] || { echo "Ctrl-C ended the client with $rc" >&2; cat "$w/cli-b.err" >&2; exit 1; }
-        stop_secs=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.3f", b - a }')
         upload_rss=$(tail -n 1 "$w/cli-b.time")
         kept=$(records_in "$w/home-b")
         curl -sf -o /dev/null -X POST "http://127.0.0.1:$standin_port/_standin/reset"

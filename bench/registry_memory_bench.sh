@@ -40,13 +40,6 @@ perl -e '
         close($out);
     }' "$w/tiny" "$n"
 
-resume_file() {
-    local f
-    for f in "$1"/.Vurozudeduz/upload/*_upload.ini; do
-        [ -f "$f" ] && echo "$f"
-        return 0
-    done
-}
 
 mkdir -p "$w/home" "$w/home-empty"
 bench_start_standin "$standin" "$w/standin" "$w/standin.log" --user bench:pw
@@ -55,43 +48,12 @@ curl -sf -o /dev/null -X POST \
 sync
 
 # (1) registering: Ctrl-C once every file has its record on disk
-/usr/bin/time -f '%M' -o "$w/register.time" \
+bench_register_and_stop "$w/home" "$w/standin.log" "$n" register \
     env HOME="$w/home" "$cli" --server "127.0.0.1:$standin_port" --user bench \
-    --password-stdin "$w/tiny" <"$w/password" >"$w/register.out" 2>"$w/register.err" &
-time_pid=$!
-bench_pids+=("$time_pid")
-cli_pid=
-for i in $(seq 200); do
-    cli_pid=$(pgrep -P "$time_pid" || true)
-    [ -n "$cli_pid" ] && break
-    sleep 0.01
-done
-[ -n "$cli_pid" ] || { echo "velmoupload-cli did not start" >&2; exit 1; }
-bench_pids+=("$cli_pid")
-written= seen=
-for i in $(seq 12000); do
-    f=$(resume_file "$w/home")
-    stamp=
-    [ -n "$f" ] && stamp=$(stat -c '%.9Y' "$f" 2>/dev/null || true)
-    if [ -n "$stamp" ] && [ "$stamp" != "$seen" ]; then
-        seen=$stamp
-        have=$(grep -c '^\[' "$f" || true)
-        stored=$(grep -c ' stored ' "$w/standin.log" || true)
-        [ $((have + stored)) -ge "$n" ] && { written=1; break; }
-    fi
-    kill -0 "$cli_pid" 2>/dev/null || break
-    sleep 0.05
-done
-[ -n "$written" ] || { echo "the resume file never held all $n records" >&2; cat "$w/register.err" >&2; exit 1; }
-kill -INT "$cli_pid"
-rc=0
-wait "$time_pid" || rc=$?
-bench_forget "$time_pid"
-bench_forget "$cli_pid"
-[ $rc -eq 130 ] || { echo "Ctrl-C ended the client with $rc" >&2; cat "$w/register.err" >&2; exit 1; }
+    --password-stdin "$w/tiny"
 register_kib=$(tail -n 1 "$w/register.time")
-records=$(grep -c '^\[' "$(resume_file "$w/home")" || true)
-bytes=$(stat -c %s "$(resume_file "$w/home")")
+records=$(grep -c '^\[' "$(bench_resume_file "$w/home")" || true)
+bytes=$(stat -c %s "$(bench_resume_file "$w/home")")
 curl -sf -o /dev/null -X POST "http://127.0.0.1:$standin_port/_standin/reset"
 
 # (2) loading after a new login, and the peer: the same login with nothing to load
