@@ -662,8 +662,13 @@ void UploadManager::_DispatchPass(bool bReport) {
         }
         if (nReports >= m_nMaxUploadCount)
             break;
-        if (!bReport)
+        // with every slot taken, the rest of a pass that reports nothing has nothing to do:
+        // stopping here keeps a pass short when 100,000 tasks wait
+        if (!bReport) {
+            if (m_nCurUploadCount >= m_nMaxUploadCount)
+                break;
             continue;
+        }
 
         // everything the report needs, under the task's lock
         TaskStatus status;
@@ -674,6 +679,8 @@ void UploadManager::_DispatchPass(bool bReport) {
         {
             MutexLocker lock(pTaskInfo->mutex);
             status = pTaskInfo->status;
+            if (status != TaskStatusHash && status != TaskStatusUpload)
+                continue;
             if (pTaskInfo->pUploadInfo)
                 nSpeed = pTaskInfo->pUploadInfo->nSpeed;
             nUploadSize = pTaskInfo->nUploadSize;
@@ -682,8 +689,6 @@ void UploadManager::_DispatchPass(bool bReport) {
             strErrorMsg = ErrorManager::GetErrorMessage(pTaskInfo);
             strPickCode = pTaskInfo->strPickCode;
         }
-        if (status != TaskStatusHash && status != TaskStatusUpload)
-            continue;
 
         std::string strPath = pTaskInfo->strFilePath;
         long long nSize = pTaskInfo->nFileSize;
