@@ -10,6 +10,7 @@ namespace standintest {
 
 constexpr long long kQuota = 20000000;
 constexpr long long kSizeLimit = 9000000;
+constexpr long long kPiece = 1048576;
 
 class LoggedInTest : public velmotest::StandinFixture {
 protected:
@@ -19,9 +20,8 @@ protected:
     }
     void SetUp() override {
         StandinFixture::SetUp();
-        if (HasFatalFailure())
-            return;
-        Relogin();
+        if (!HasFatalFailure())
+            Relogin();
     }
     // A fresh session, e.g. after a restart.
     void Relogin() {
@@ -41,6 +41,15 @@ protected:
         return ServiceClient::TicketOf(reply, ask);
     }
     Content Make(size_t nSize, unsigned nSeed) { return MakeContent(m_strWork, nSize, nSeed); }
+    Reply Space(int nTimeoutMs = 10000) {
+        return Exchange(StandinPort(),
+                        GetRequest("/app/user/space?source=x&user_id=" + Client().m_strUserId),
+                        nTimeoutMs);
+    }
+    long long Used() { return Space().json["space"]["byte_size_used"].asInt64(); }
+    // The stand-in's page that lists every stored file and folder.
+    std::string Page() { return Exchange(StandinPort(), GetRequest("/")).strBody; }
+    bool Listed(const std::string& strText) { return Page().find(strText) != std::string::npos; }
 
     std::unique_ptr<ServiceClient> m_pClient;
 };
