@@ -3,11 +3,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <ctime>
 #include <random>
 
@@ -79,22 +78,13 @@ bool SendAll(int fd, const std::string& strData) {
 Reply ReadReply(int fd, int nTimeoutMs) {
     Reply reply;
     std::string strRaw;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    for (;;) {
-        int nLeft = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         deadline - std::chrono::steady_clock::now())
-                                         .count());
-        pollfd pfd{fd, POLLIN, 0};
-        if (nLeft <= 0 || poll(&pfd, 1, nLeft) <= 0)
-            break;
-        char buf[65536];
-        ssize_t n = recv(fd, buf, sizeof(buf), 0);
-        if (n <= 0) {
-            reply.bServerClosed = n == 0;
-            break;
-        }
+    timeval timeout{nTimeoutMs / 1000, (nTimeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+    char buf[65536];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof(buf), 0)) > 0)
         strRaw.append(buf, static_cast<size_t>(n));
-    }
+    reply.bServerClosed = n == 0;
     close(fd);
     size_t nHeadEnd = strRaw.find("\r\n\r\n");
     if (nHeadEnd == std::string::npos)

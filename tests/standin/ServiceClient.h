@@ -26,8 +26,9 @@ struct Reply {
 // A loopback connection to nPort, -1 when refused.
 int Connect(uint16_t nPort);
 bool SendAll(int fd, const std::string& strData);
-// Reads until the server closes (or nTimeoutMs passes), then closes fd.
+// Reads until the server closes (or nTimeoutMs passes without a byte), then closes fd.
 Reply ReadReply(int fd, int nTimeoutMs = 10000);
+// Sends the request bytes and reads the reply.
 Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs = 10000);
 std::string GetRequest(const std::string& strPath);
 std::string PostRequest(const std::string& strPath, const std::string& strBody,

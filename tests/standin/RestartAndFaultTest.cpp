@@ -1,7 +1,9 @@
 // An upload interrupted by a restart of the stand-in, clean or killed, continues from the
-// offset it had reached; everything stored survives.
+// offset it had reached; everything stored survives. The fault control: each kind of fault
+// happens to the next matching request only, and the stand-in keeps serving afterwards.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "LoggedInTest.h"
@@ -53,6 +55,50 @@ TEST_F(StandinRestartTest, BytesPastTheRecordedOffsetAreCutOffAndSigtermKeepsThe
     EXPECT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
     EXPECT_TRUE(velmotest::ReadFile(StandinDataDir() + "/content/" + content.strSha1.substr(0, 2) +
                                     "/" + content.strSha1) == content.strData);
+}
+
+class StandinFaultTest : public LoggedInTest {};
+
+TEST_F(StandinFaultTest, StatusAndDropHappenOnceToTheMatchingKindOnlyUntilAReset) {
+    Content content = Make(kPiece + 10, 31);
+    Ticket ticket = Start(content, "a");
+    Fault("action=status&on=dispatch&statuscode=501&statusmsg=busy%20now");
+    Fault("action=drop&on=piece");
+    EXPECT_EQ(0, Client().Check(ticket).StatusCode());  // another kind of request
+    Reply faulted = Client().Dispatch(AskFor(content, "b"));
+    EXPECT_EQ(501, faulted.StatusCode());
+    EXPECT_EQ("busy now", faulted.json["statusmsg"].asString());
+    EXPECT_EQ(0, Client().Dispatch(AskFor(content, "c")).StatusCode());
+    Reply dropped = Client().Piece(ticket, content, 0);
+    EXPECT_FALSE(dropped.bComplete && dropped.nHttpStatus == 200 && dropped.bJson);
+    EXPECT_EQ(0, Client().Check(ticket).json["offset"].asInt64()) << "the drop kept nothing";
+    EXPECT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
+
+    Fault("action=status&statuscode=502&count=5");
+    EXPECT_EQ(502, Client().Dispatch(AskFor(content, "d")).StatusCode());
+    ClearFaults();
+    EXPECT_EQ(0, Client().Dispatch(AskFor(content, "e")).StatusCode());
+}
+
+TEST_F(StandinFaultTest, StalledChunkedAndKeptAliveRepliesCarryTheSameJson) {
+    using Clock = std::chrono::steady_clock;
+    Fault("action=stall&on=space&seconds=0.3");
+    auto start = Clock::now();
+    EXPECT_TRUE(Space().json["state"].asBool());
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+
+    Fault("action=chunked&on=space&chunks=4&pause_ms=10");
+    Reply chunked = Space();
+    EXPECT_EQ("chunked", chunked.Header("Transfer-Encoding"));
+    EXPECT_TRUE(chunked.json["state"].asBool()) << chunked.strBody;
+
+    Fault("action=keepalive&on=space&seconds=30");
+    start = Clock::now();
+    Reply kept = Space(400);
+    EXPECT_FALSE(kept.bServerClosed);  // still open when the reader gave up
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(350));
+    EXPECT_EQ("Keep-Alive", kept.Header("Connection"));
+    EXPECT_TRUE(kept.bComplete && kept.json["state"].asBool());
 }
 
 }  // namespace
