@@ -30,15 +30,15 @@ protected:
         ASSERT_TRUE(reply.json.get("state", false).asBool()) << reply.strBody;
     }
     ServiceClient& Client() { return *m_pClient; }
-    // Dispatches a new upload of the content and returns its ticket.
-    Ticket Start(const Content& content, const std::string& strName = "file.bin",
-                 const std::string& strPath = "") {
-        FileAsk ask = AskFor(content, strName);
-        ask.strPath = strPath;
+    // Dispatches an upload that is not held yet (new, or resumed) and returns its ticket.
+    Ticket Start(const FileAsk& ask) {
         Reply reply = Client().Dispatch(ask);
         EXPECT_EQ(0, reply.StatusCode()) << reply.strBody;
         EXPECT_EQ(1, reply.json["status"].asInt()) << reply.strBody;
         return ServiceClient::TicketOf(reply, ask);
+    }
+    Ticket Start(const Content& content, const std::string& strName = "file.bin") {
+        return Start(AskFor(content, strName));
     }
     Content Make(size_t nSize, unsigned nSeed) { return MakeContent(m_strWork, nSize, nSeed); }
     Reply Space(int nTimeoutMs = 10000) {

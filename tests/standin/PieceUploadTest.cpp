@@ -68,9 +68,7 @@ TEST_F(StandinPieceTest, ContentThatDiffersFromTheDispatchedDigestIsDiscarded) {
         FileAsk ask = AskFor(Make(kPiece + 7, bQuickOnly ? 15 : 14), bQuickOnly ? "q" : "s");
         if (bQuickOnly)
             ask.strFileId = "";
-        Reply dispatch = Client().Dispatch(ask);
-        ASSERT_EQ(0, dispatch.StatusCode()) << dispatch.strBody;
-        Ticket ticket = ServiceClient::TicketOf(dispatch, ask);
+        Ticket ticket = Start(ask);
         EXPECT_EQ(0, Client().Piece(ticket, content, 0).StatusCode());
         Reply last = Client().Piece(ticket, content, kPiece);
         EXPECT_EQ(405, last.StatusCode()) << last.strBody;
@@ -166,13 +164,9 @@ TEST_F(StandinPieceTest, StalledClientsHoldNobodyUpAndAreClosedInTime) {
     }
 
     auto start = Clock::now();
-    ServiceClient client(StandinPort());
-    ASSERT_TRUE(client.Login("alice", "wonderland").json["state"].asBool());
+    Relogin();  // a login, a dispatch and every piece while they wait
     Content content = Make(300000, 44);
-    FileAsk ask = AskFor(content);
-    Reply dispatch = client.Dispatch(ask);
-    ASSERT_EQ(0, dispatch.StatusCode()) << dispatch.strBody;
-    EXPECT_EQ(0, client.UploadAll(ServiceClient::TicketOf(dispatch, ask), content).StatusCode());
+    EXPECT_EQ(0, Client().UploadAll(Start(content), content).StatusCode());
     EXPECT_LT(MsSince(start), 3000);
 
     for (int fd : vStalled) {

@@ -65,14 +65,9 @@ int Connect(uint16_t nPort) {
 }
 
 bool SendAll(int fd, const std::string& strData) {
-    size_t nSent = 0;
-    while (nSent < strData.size()) {
-        ssize_t n = send(fd, strData.data() + nSent, strData.size() - nSent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        nSent += static_cast<size_t>(n);
-    }
-    return true;
+    // a blocking send returns short only when the server has closed
+    return send(fd, strData.data(), strData.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(strData.size());
 }
 
 Reply ReadReply(int fd, int nTimeoutMs) {
@@ -216,7 +211,7 @@ Reply ServiceClient::Piece(const Ticket& ticket, const Content& content, long lo
     std::string strRange = std::to_string(nOffset) + "-" +
                            std::to_string(nOffset + static_cast<long long>(strPiece.size()));
     std::string strHead = part("fileid", ticket.strFileId, spoil.strFileId) +
-                          part("quickid", ticket.strQuickId, spoil.strQuickId) +
+                          part("quickid", ticket.strQuickId, "") +
                           part("ctrange", strRange, spoil.strRange) +
                           part("cthash", Sha1(strPiece), spoil.strHash) + "--" + strBoundary +
                           "\r\nContent-Disposition: form-data; name=\"uploadfile\"; filename=\"" +

@@ -56,7 +56,7 @@ struct Ticket {
 
 // Spoils one field of a piece request.
 struct PieceSpoil {
-    std::string strRange, strHash, strFileId, strQuickId, strFileName, strSig;
+    std::string strRange, strHash, strFileId, strFileName, strSig;
 };
 
 class ServiceClient {
