@@ -1,6 +1,7 @@
 // Login, token and space answer only known users who prove who they are; dispatch: each
 // verification refuses with its status code, the quota counts unfinished uploads, remote
-// folders are created once and found again, cancel drops an upload.
+// folders are created once and found again, cancel drops an upload; the stand-in's texts for
+// the service's codes are the client's catalogue's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,9 @@
 #include <thread>
 
 #include "LoggedInTest.h"
+#include "ServiceReplies.h"
+#include "core/ErrorManager.h"
+#include "utils/Utils.h"
 
 namespace standintest {
 namespace {
@@ -175,6 +179,14 @@ TEST_F(StandinDispatchTest, UsedSpaceFollowsEveryChangeAcrossAKillAndAReset) {
     EXPECT_EQ(412, Client().Dispatch(cancel, false, true).StatusCode());
     EXPECT_EQ(200, Exchange(StandinPort(), PostRequest("/_standin/reset", "all=1")).nHttpStatus);
     EXPECT_EQ(0, Used());
+}
+
+TEST(StandinStatusTextTest, EveryServiceCodeSaysWhatTheClientsCatalogueSays) {
+    for (int nCode : {300, 400, 401, 402, 403, 404, 405, 410, 411, 412, 500, 501, 502, 600, 10014})
+        EXPECT_EQ(
+            _VelmoUpload::Utils::StringG2U(_VelmoUpload::ErrorManager::GetErrorMessage(nCode)),
+            standin::StatusText(nCode))
+            << nCode;
 }
 
 }  // namespace
