@@ -1,7 +1,6 @@
 // Pieces: range, piece digest, signature and body are each verified; the whole content must
-// match the dispatched digests. Clients that frame
-// requests badly, send too much or stall get their answer at once and hold nobody up; a pick
-// code of another account is unknown.
+// match the dispatched digests. Clients that frame requests badly, send too much or stall get
+// their answer at once and hold nobody up; a pick code of another account is unknown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 #include <functional>
 
 #include "LoggedInTest.h"
-#include "TestHome.h"
 
 namespace standintest {
 namespace {
@@ -23,43 +21,38 @@ long long MsSince(Clock::time_point start) {
 class StandinPieceTest : public LoggedInTest {};
 
 TEST_F(StandinPieceTest, RefusesBadRangeDigestSignatureAndBody) {
-    Content content = Make(1048576 + 500, 12);
+    Content content = Make(kPiece + 500, 12);
     Ticket ticket = Start(content);
-    auto code = [&](long long nOffset, const PieceSpoil& spoil) {
-        return Client().Piece(ticket, content, nOffset, spoil).StatusCode();
+    EXPECT_EQ(404, Client().Piece(ticket, content, kPiece).StatusCode());  // nothing held yet
+    const struct {
+        std::string PieceSpoil::*pField;
+        std::string strValue;
+        int nCode;
+    } kSpoils[] = {
+        {&PieceSpoil::strRange, "0-1000", 404},
+        {&PieceSpoil::strRange, "zero-many", 402},
+        {&PieceSpoil::strHash, std::string(40, '0'), 405},
+        {&PieceSpoil::strSig, std::string(40, 'F'), 400},
+        {&PieceSpoil::strFileName, "otherpick", 402},
+        {&PieceSpoil::strFileId, std::string(40, 'C'), 402},
     };
-    PieceSpoil spoil;
-    EXPECT_EQ(404, code(1048576, spoil));  // the upload holds nothing yet
-    spoil.strRange = "0-1000";
-    EXPECT_EQ(404, code(0, spoil));
-    spoil = PieceSpoil();
-    spoil.strRange = "zero-many";
-    EXPECT_EQ(402, code(0, spoil));
-    spoil = PieceSpoil();
-    spoil.strHash = std::string(40, '0');
-    EXPECT_EQ(405, code(0, spoil));
-    spoil = PieceSpoil();
-    spoil.strSig = std::string(40, 'F');
-    EXPECT_EQ(400, code(0, spoil));
-    spoil = PieceSpoil();
-    spoil.strFileName = "otherpick";
-    EXPECT_EQ(402, code(0, spoil));
-    spoil = PieceSpoil();
-    spoil.strFileId = std::string(40, 'C');
-    EXPECT_EQ(402, code(0, spoil));
-
+    for (const auto& bad : kSpoils) {
+        PieceSpoil spoil;
+        spoil.*bad.pField = bad.strValue;
+        EXPECT_EQ(bad.nCode, Client().Piece(ticket, content, 0, spoil).StatusCode())
+            << bad.strValue;
+    }
     Ticket wrongSize = ticket;
     wrongSize.nFileSize += 1;
     EXPECT_EQ(402, Client().Check(wrongSize).StatusCode());
     EXPECT_EQ(400, Client().Check(ticket, std::string(40, 'F')).StatusCode());
 
-    std::string strQuery = Client().UploadQuery(ticket, "");
-    Reply notMultipart = Exchange(StandinPort(), PostRequest("/2.0/bigupload" + strQuery, "x=1"));
-    EXPECT_EQ(402, notMultipart.StatusCode());
+    const std::string strPath = "/2.0/bigupload" + Client().UploadQuery(ticket, "");
+    EXPECT_EQ(402, Exchange(StandinPort(), PostRequest(strPath, "x=1")).StatusCode());
     Reply truncated = Exchange(
-        StandinPort(), PostRequest("/2.0/bigupload" + strQuery,
-                                   "--b\r\nContent-Disposition: form-data; name=\"fileid\"\r\n\r\n",
-                                   "multipart/form-data; boundary=b"));
+        StandinPort(),
+        PostRequest(strPath, "--b\r\nContent-Disposition: form-data; name=\"fileid\"\r\n\r\n",
+                    "multipart/form-data; boundary=b"));
     EXPECT_EQ(402, truncated.StatusCode());
 
     // after all that the upload still stands at 0 and takes the right pieces
@@ -67,64 +60,34 @@ TEST_F(StandinPieceTest, RefusesBadRangeDigestSignatureAndBody) {
     EXPECT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
 }
 
+// Every piece is sound on its own; only the whole, checked against the SHA-1 or, when the
+// dispatch gave the quick digest alone, against that, gives the lie away.
 TEST_F(StandinPieceTest, ContentThatDiffersFromTheDispatchedDigestIsDiscarded) {
-    Content content = Make(1048576 + 7, 13);
-    Content claimed = Make(1048576 + 7, 14);
-    FileAsk ask = AskFor(claimed);
-    Reply dispatch = Client().Dispatch(ask);
-    ASSERT_EQ(0, dispatch.StatusCode());
-    Ticket ticket = ServiceClient::TicketOf(dispatch, ask);
-    // every piece is sound on its own; only the whole gives the lie away
-    EXPECT_EQ(0, Client().Piece(ticket, content, 0).StatusCode());
-    Reply last = Client().Piece(ticket, content, 1048576);
-    EXPECT_EQ(405, last.StatusCode()) << last.strBody;
-    EXPECT_EQ("哈希不匹配", last.json["statusmsg"].asString());
-    EXPECT_EQ(412, Client().Check(ticket).StatusCode());
-    EXPECT_EQ(std::string::npos,
-              Exchange(StandinPort(), GetRequest("/")).strBody.find(content.strSha1));
+    Content content = Make(kPiece + 7, 13);
+    for (bool bQuickOnly : {false, true}) {
+        FileAsk ask = AskFor(Make(kPiece + 7, bQuickOnly ? 15 : 14), bQuickOnly ? "q" : "s");
+        if (bQuickOnly)
+            ask.strFileId = "";
+        Ticket ticket = Start(ask);
+        EXPECT_EQ(0, Client().Piece(ticket, content, 0).StatusCode());
+        Reply last = Client().Piece(ticket, content, kPiece);
+        EXPECT_EQ(405, last.StatusCode()) << last.strBody;
+        EXPECT_EQ("哈希不匹配", last.json["statusmsg"].asString());
+        EXPECT_EQ(412, Client().Check(ticket).StatusCode());
+    }
+    EXPECT_FALSE(Listed(content.strSha1));
 }
 
-TEST_F(StandinPieceTest, QuickDigestOnlyUploadIsCheckedAgainstItsQuickDigest) {
-    Content content = Make(300000, 15);
-    FileAsk ask = AskFor(content, "quick.bin");
-    ask.strFileId = "";
-    Ticket ticket = ServiceClient::TicketOf(Client().Dispatch(ask), ask);
-    ASSERT_FALSE(ticket.strPickCode.empty());
-    EXPECT_EQ(0, Client().UploadAll(ticket, content).StatusCode());
-    EXPECT_NE(std::string::npos,
-              Exchange(StandinPort(), GetRequest("/")).strBody.find(content.strSha1));
-
-    Content other = Make(300000, 16);
-    FileAsk wrong = AskFor(other, "wrong.bin");
-    wrong.strFileId = "";
-    Ticket wrongTicket = ServiceClient::TicketOf(Client().Dispatch(wrong), wrong);
-    EXPECT_EQ(405, Client().UploadAll(wrongTicket, content).StatusCode());
-}
-
-// Every reply closes its connection, even a piece's, whose request asks to keep it alive.
-TEST_F(StandinPieceTest, PostWithoutALengthHasAnEmptyBodyOnEveryRouteAndEveryReplyCloses) {
+// Clients that frame requests badly or send too much get their answer at once; a POST without
+// a length has an empty body on every route; every reply closes its connection, even a piece's,
+// whose request asks to keep it alive.
+TEST_F(StandinPieceTest, MisframedOversizedAndLengthlessRequestsAreAnsweredAtOnceAndClosed) {
     Content content = Make(1000, 17);
     Reply piece = Client().Piece(Start(content), content, 0);
     EXPECT_EQ(0, piece.StatusCode());
     EXPECT_TRUE(piece.bServerClosed);
     EXPECT_EQ("close", piece.Header("Connection"));
-    const std::pair<const char*, int> kRoutes[] = {
-        {"/app/clogin", 200},     {"/files/upload", 200},  {"/files/resume", 200},
-        {"/files/cancel", 200},   {"/2.0/bigupload", 200}, {"/_standin/fault", 400},
-        {"/_standin/reset", 200}, {"/nowhere", 404},
-    };
-    for (const auto& route : kRoutes) {
-        auto start = Clock::now();
-        Reply reply = Exchange(StandinPort(), std::string("POST ") + route.first +
-                                                  " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        EXPECT_LT(MsSince(start), 1000) << route.first;
-        EXPECT_EQ(route.second, reply.nHttpStatus) << route.first;
-        EXPECT_TRUE(reply.bComplete && reply.bServerClosed) << route.first;
-        EXPECT_EQ("close", reply.Header("Connection")) << route.first;
-    }
-}
 
-TEST_F(StandinPieceTest, OversizedAndMisframedRequestsAreRefusedAtOnce) {
     std::string strLongHead = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     for (int i = 0; i < 200; ++i)
         strLongHead += "X-Filler-" + std::to_string(i) + ": " + std::string(90, 'f') + "\r\n";
@@ -132,11 +95,11 @@ TEST_F(StandinPieceTest, OversizedAndMisframedRequestsAreRefusedAtOnce) {
     for (int i = 0; i < 20; ++i)
         strChunked += "1000\r\n" + std::string(4096, 'c') + "\r\n";
     const std::string strPost = "POST /files/upload HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    const struct {
-        const char* pWhat;
-        std::string strRequest;
+    struct Case {
+        std::string strWhat, strRequest;
         int nStatus;
-    } kCases[] = {
+    };
+    std::vector<Case> cases = {
         {"head over 16 KiB", strLongHead + "\r\n", 431},
         {"head that never ends", strLongHead, 431},
         {"piece over 1 MiB and its envelope",
@@ -156,18 +119,28 @@ TEST_F(StandinPieceTest, OversizedAndMisframedRequestsAreRefusedAtOnce) {
         {"empty boundary",
          PostRequest("/2.0/bigupload?userid=1", "--x--", "multipart/form-data; boundary="), 200},
     };
-    for (const auto& c : kCases) {
+    const std::pair<const char*, int> kRoutes[] = {
+        {"/app/clogin", 200},     {"/files/upload", 200},  {"/files/resume", 200},
+        {"/files/cancel", 200},   {"/2.0/bigupload", 200}, {"/_standin/fault", 400},
+        {"/_standin/reset", 200}, {"/nowhere", 404},
+    };
+    for (const auto& route : kRoutes)
+        cases.push_back(
+            {route.first,
+             std::string("POST ") + route.first + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+             route.second});
+    for (const Case& c : cases) {
         auto start = Clock::now();
         Reply reply = Exchange(StandinPort(), c.strRequest);
-        EXPECT_LT(MsSince(start), 1000) << c.pWhat;
-        EXPECT_EQ(c.nStatus, reply.nHttpStatus) << c.pWhat;
-        EXPECT_TRUE(reply.bServerClosed) << c.pWhat;
+        EXPECT_LT(MsSince(start), 1000) << c.strWhat;
+        EXPECT_EQ(c.nStatus, reply.nHttpStatus) << c.strWhat;
+        EXPECT_TRUE(reply.bComplete && reply.bServerClosed) << c.strWhat;
+        EXPECT_EQ("close", reply.Header("Connection")) << c.strWhat;
     }
 
     // the longest dispatch there is, 64 directories of 254-byte names percent-encoded, is a form
     // the service still takes
-    Content content = Make(1000, 40);
-    FileAsk ask = AskFor(content);
+    FileAsk ask = AskFor(Make(1000, 40));
     std::string strName;
     for (int i = 0; i < 127; ++i)
         strName += "\xc3\xa9";
@@ -191,13 +164,9 @@ TEST_F(StandinPieceTest, StalledClientsHoldNobodyUpAndAreClosedInTime) {
     }
 
     auto start = Clock::now();
-    ServiceClient client(StandinPort());
-    ASSERT_TRUE(client.Login("alice", "wonderland").json["state"].asBool());
+    Relogin();  // a login, a dispatch and every piece while they wait
     Content content = Make(300000, 44);
-    FileAsk ask = AskFor(content);
-    Reply dispatch = client.Dispatch(ask);
-    ASSERT_EQ(0, dispatch.StatusCode()) << dispatch.strBody;
-    EXPECT_EQ(0, client.UploadAll(ServiceClient::TicketOf(dispatch, ask), content).StatusCode());
+    EXPECT_EQ(0, Client().UploadAll(Start(content), content).StatusCode());
     EXPECT_LT(MsSince(start), 3000);
 
     for (int fd : vStalled) {
@@ -209,10 +178,9 @@ TEST_F(StandinPieceTest, StalledClientsHoldNobodyUpAndAreClosedInTime) {
 }
 
 TEST_F(StandinPieceTest, PickCodeOfAnotherAccountIsRefusedOnCheckPieceResumeAndCancel) {
-    Content content = Make(1048576 + 100, 41);
+    Content content = Make(kPiece + 100, 41), small = Make(1000, 42);
     Ticket unfinished = Start(content, "open.bin");
     ASSERT_EQ(0, Client().Piece(unfinished, content, 0).StatusCode());
-    Content small = Make(1000, 42);
     Ticket stored = Start(small, "done.bin");
     ASSERT_EQ(0, Client().UploadAll(stored, small).StatusCode());
     Ticket unknown = unfinished;
@@ -228,7 +196,7 @@ TEST_F(StandinPieceTest, PickCodeOfAnotherAccountIsRefusedOnCheckPieceResumeAndC
     };
     const std::pair<const char*, std::function<Reply(const Ticket&)>> kRequests[] = {
         {"check", [&](const Ticket& ticket) { return bob.Check(ticket); }},
-        {"piece", [&](const Ticket& ticket) { return bob.Piece(ticket, content, 1048576); }},
+        {"piece", [&](const Ticket& ticket) { return bob.Piece(ticket, content, kPiece); }},
         {"resume", [&](const Ticket& ticket) { return dispatch(ticket, false); }},
         {"cancel", [&](const Ticket& ticket) { return dispatch(ticket, true); }},
     };
@@ -240,11 +208,10 @@ TEST_F(StandinPieceTest, PickCodeOfAnotherAccountIsRefusedOnCheckPieceResumeAndC
         }
     }
 
-    EXPECT_EQ(1048576, Client().Check(unfinished).json["offset"].asInt64());
+    EXPECT_EQ(kPiece, Client().Check(unfinished).json["offset"].asInt64());
     EXPECT_EQ(0, Client().UploadAll(unfinished, content).StatusCode());
-    std::string strPage = Exchange(StandinPort(), GetRequest("/")).strBody;
-    EXPECT_NE(std::string::npos, strPage.find(small.strSha1));
-    EXPECT_NE(std::string::npos, strPage.find(content.strSha1));
+    EXPECT_TRUE(Listed(small.strSha1));
+    EXPECT_TRUE(Listed(content.strSha1));
 }
 
 }  // namespace

@@ -3,20 +3,21 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
 #include <ctime>
 #include <random>
 
 #include "ServiceConstants.h"
 #include "TestHome.h"
+#include "core/JsonRead.h"
 #include "http/FormText.h"
+#include "http/HttpReply.h"
 #include "utils/Utils.h"
 
+using _VelmoUpload::HttpReply;
 using _VelmoUpload::Utils;
 
 namespace standintest {
@@ -31,51 +32,28 @@ std::string PathOf(const std::string& strUrl) {
 
 std::string Sha1(const std::string& s) {
     std::string strHash;
-    if (s.empty())
-        return strHash;
-    Utils::GetHash(reinterpret_cast<const unsigned char*>(s.data()),
-                   static_cast<unsigned>(s.size()), strHash);
+    Utils::GetHash(s, strHash);
     return strHash;
 }
 
-std::string Lower(std::string s) {
+std::string Lower(const std::string& s) {
     return Utils::StringToLowerCase(s);
-}
-
-std::string Dechunk(const std::string& strBody) {
-    std::string strOut;
-    size_t nPos = 0;
-    while (nPos < strBody.size()) {
-        size_t nEol = strBody.find("\r\n", nPos);
-        if (nEol == std::string::npos)
-            break;
-        size_t nLen = std::stoul(strBody.substr(nPos, nEol - nPos), nullptr, 16);
-        if (nLen == 0)
-            break;
-        strOut += strBody.substr(nEol + 2, nLen);
-        nPos = nEol + 2 + nLen + 2;
-    }
-    return strOut;
 }
 
 }  // namespace
 
 std::string Reply::Header(const std::string& strName) const {
-    std::string strLowerHead = Lower(strHead);
-    std::string strKey = "\r\n" + Lower(strName) + ":";
-    size_t nPos = strLowerHead.find(strKey);
-    if (nPos == std::string::npos)
+    const std::string strKey = "\r\n" + Lower(strName) + ":";
+    size_t nStart = Lower(strHead).find(strKey);
+    if (nStart == std::string::npos)
         return std::string();
-    size_t nStart = nPos + strKey.size();
-    size_t nEnd = strHead.find("\r\n", nStart);
-    std::string strValue = strHead.substr(nStart, nEnd - nStart);
-    return strValue.substr(strValue.find_first_not_of(' '));
+    nStart = strHead.find_first_not_of(' ', nStart + strKey.size());
+    return strHead.substr(nStart, strHead.find("\r\n", nStart) - nStart);
 }
 
 int Connect(uint16_t nPort) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof(addr));
+    sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(nPort);
@@ -87,51 +65,32 @@ int Connect(uint16_t nPort) {
 }
 
 bool SendAll(int fd, const std::string& strData) {
-    size_t nSent = 0;
-    while (nSent < strData.size()) {
-        ssize_t n = send(fd, strData.data() + nSent, strData.size() - nSent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        nSent += static_cast<size_t>(n);
-    }
-    return true;
+    // a blocking send returns short only when the server has closed
+    return send(fd, strData.data(), strData.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(strData.size());
 }
 
 Reply ReadReply(int fd, int nTimeoutMs) {
     Reply reply;
     std::string strRaw;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    for (;;) {
-        int nLeft = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         deadline - std::chrono::steady_clock::now())
-                                         .count());
-        pollfd pfd{fd, POLLIN, 0};
-        if (nLeft <= 0 || poll(&pfd, 1, nLeft) <= 0)
-            break;
-        char buf[65536];
-        ssize_t n = recv(fd, buf, sizeof(buf), 0);
-        if (n <= 0) {
-            reply.bServerClosed = n == 0;
-            break;
-        }
+    timeval timeout{nTimeoutMs / 1000, (nTimeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+    char buf[65536];
+    ssize_t n;
+    while ((n = recv(fd, buf, sizeof(buf), 0)) > 0)
         strRaw.append(buf, static_cast<size_t>(n));
-    }
+    reply.bServerClosed = n == 0;
     close(fd);
     size_t nHeadEnd = strRaw.find("\r\n\r\n");
     if (nHeadEnd == std::string::npos)
         return reply;
     reply.strHead = strRaw.substr(0, nHeadEnd + 2);
     reply.strBody = strRaw.substr(nHeadEnd + 4);
-    reply.nHttpStatus = atoi(reply.strHead.c_str() + reply.strHead.find(' ') + 1);
-    if (Lower(reply.Header("Transfer-Encoding")) == "chunked")
-        reply.strBody = Dechunk(reply.strBody);
-    std::string strLength = reply.Header("Content-Length");
-    reply.bComplete = strLength.empty() || reply.strBody.size() == std::stoul(strLength);
-    Json::CharReaderBuilder builder;
-    std::string strErrors;
-    std::unique_ptr<Json::CharReader> pReader(builder.newCharReader());
-    reply.bJson = pReader->parse(reply.strBody.data(), reply.strBody.data() + reply.strBody.size(),
-                                 &reply.json, &strErrors);
+    reply.nHttpStatus = HttpReply::StatusCode(strRaw);
+    reply.bComplete = !HttpReply::IsCutShort(strRaw);
+    if (HttpReply::ExtractBody(strRaw))  // a 200's body, de-chunked
+        reply.strBody = strRaw;
+    reply.bJson = _VelmoUpload::JsonParse(reply.strBody, reply.json);
     return reply;
 }
 
@@ -139,7 +98,7 @@ Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs) {
     int fd = Connect(nPort);
     if (fd < 0)
         return Reply();
-    SendAll(fd, strRequest);
+    SendAll(fd, strRequest);  // a refusal may come before the server took it all
     return ReadReply(fd, nTimeoutMs);
 }
 
@@ -217,15 +176,14 @@ Reply ServiceClient::Dispatch(const FileAsk& ask, bool bEncode, bool bCancel,
     return Exchange(m_nPort, PostRequest(strPath, strBody));
 }
 
-Ticket ServiceClient::TicketOf(const Reply& reply, const FileAsk& ask) {
-    Ticket ticket;
-    ticket.strPickCode = reply.json["pickcode"].asString();
-    ticket.strUploadKey = reply.json["uploadkey"].asString();
-    ticket.nEts = static_cast<long long>(reply.json["uploadtime"].asDouble());
-    ticket.nFileSize = ask.nFileSize;
-    ticket.strFileId = ask.strFileId;
-    ticket.strQuickId = ask.strQuickId;
-    return ticket;
+Ticket ServiceClient::TicketOf(const Reply& dispatched, const FileAsk& ask) {
+    const Json::Value& json = dispatched.json;
+    return {json["pickcode"].asString(),
+            json["uploadkey"].asString(),
+            ask.strFileId,
+            ask.strQuickId,
+            static_cast<long long>(json["uploadtime"].asDouble()),
+            ask.nFileSize};
 }
 
 std::string ServiceClient::UploadQuery(const Ticket& ticket, const std::string& strSig) const {
@@ -253,14 +211,13 @@ Reply ServiceClient::Piece(const Ticket& ticket, const Content& content, long lo
     std::string strRange = std::to_string(nOffset) + "-" +
                            std::to_string(nOffset + static_cast<long long>(strPiece.size()));
     std::string strHead = part("fileid", ticket.strFileId, spoil.strFileId) +
-                          part("quickid", ticket.strQuickId, spoil.strQuickId) +
+                          part("quickid", ticket.strQuickId, "") +
                           part("ctrange", strRange, spoil.strRange) +
                           part("cthash", Sha1(strPiece), spoil.strHash) + "--" + strBoundary +
                           "\r\nContent-Disposition: form-data; name=\"uploadfile\"; filename=\"" +
                           (spoil.strFileName.empty() ? ticket.strPickCode : spoil.strFileName) +
                           "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
-    std::string strTail = "\r\n--" + strBoundary + "--";
-    std::string strBody = strHead + strPiece + strTail;
+    std::string strBody = strHead + strPiece + "\r\n--" + strBoundary + "--";
     std::string strRequest = "POST /2.0/bigupload" + UploadQuery(ticket, spoil.strSig) +
                              " HTTP/1.1\r\nConnection: Keep-Alive\r\nHost: 127.0.0.1\r\n"
                              "Accept: */*\r\nContent-Length: " +
