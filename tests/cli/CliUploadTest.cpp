@@ -181,8 +181,6 @@ TEST_F(CliTest, BadUsageExitsTwoBeforeAnyLogin) {
     const std::vector<std::vector<std::string>> cases = {
         {"--bogus", "a.bin"},
         {"--jobs", "0", "a.bin"},
-        {"--jobs", "two", "a.bin"},
-        {"--jobs"},
         {"--server", "host:99999", "a.bin"},
         {"--password", "secret", "a.bin"},
         {"--password-stdin", "a.bin"},  // no --user
