@@ -20,30 +20,22 @@ head -c 100000 /dev/urandom >"$work/random file"
 for name in abc empty "random file"; do
     path="$work/$name"
     sum=$(sha1sum "$path" | cut -c1-40 | tr 'abcdef' 'ABCDEF')
-    size=$(wc -c <"$path" | tr -d ' ')
     line=$("$tool" "$path") || fail "$name: non-zero exit"
     md=$(echo "$line" | cut -d' ' -f2)
-    [ "$line" = "$sum $md $size $path" ] || fail "$name: got '$line'"
+    [ "$line" = "$sum $md $(wc -c <"$path") $path" ] || fail "$name: got '$line'"
     case "$name:${#md}" in
         "random file:40") [ "$md" != "$sum" ] || fail "$name: MDVelmo is the SHA-1" ;;
         *:40) [ "$md" = "$sum" ] || fail "$name: MDVelmo '$md' is not the SHA-1" ;;
         *) fail "$name: bad MDVelmo '$md'" ;;
     esac
 done
-[ "$("$tool" --portable "$path")" = "$line" ] || fail "--portable gives another line"
 
 # One missing file: reported on stderr, the others still printed, failure at the end.
 "$tool" "$work/abc" "$work/missing" "$work/empty" >"$work/out" 2>"$work/err" &&
     fail "missing file: exit status 0"
-[ "$(wc -l <"$work/out" | tr -d ' ')" -eq 2 ] || fail "missing file: other files not printed"
+[ "$(wc -l <"$work/out")" -eq 2 ] || fail "missing file: other files not printed"
 grep -q "missing" "$work/err" || fail "missing file: nothing on stderr"
 grep -q "missing" "$work/out" && fail "missing file: reported on stdout"
-
-# Bench prints a digest and a rate; no arguments is a usage error.
-"$tool" --bench "$work/abc" | grep -q '^A9993E364706816ABA3E25717850C26C9CD0D89D .* MB/s' ||
-    fail "--bench output"
-"$tool" >/dev/null 2>"$work/err"
-[ $? -eq 2 ] && grep -q usage "$work/err" || fail "no arguments: not a usage error"
 
 [ $failures -eq 0 ] && echo "velmo-hash: all checks passed"
 exit $((failures != 0))

@@ -10,9 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <cstdlib>
-#include <memory>
 
 #include "TestHome.h"
 #include "core/LoginManager.h"
@@ -70,14 +68,10 @@ void AnswerNextDialog(int nResponse, std::string* pText) {
                 const gchar* pszId = gtk_buildable_get_name(GTK_BUILDABLE(pDialog->gobj()));
                 if (pszId && std::string(pszId) == "LoginDialog")
                     continue;
-                if (pText) {
-                    Glib::ustring strText;
-                    if (auto* pMessage = dynamic_cast<Gtk::MessageDialog*>(pDialog))
-                        strText = pMessage->property_text();
-                    else
-                        strText = pDialog->get_title();
-                    *pText = strText;
-                }
+                auto* pMessage = dynamic_cast<Gtk::MessageDialog*>(pDialog);
+                if (pText)
+                    *pText =
+                        pMessage ? pMessage->property_text().get_value() : pDialog->get_title();
                 pDialog->response(nResponse);
                 return false;
             }
@@ -103,24 +97,19 @@ void GuiTest::SetUp() {
     StandinFixture::SetUp();
     if (HasFatalFailure())
         return;
-    m_strRuntimeDir = MakeTempDir("velmo-run-");
-    setenv("XDG_RUNTIME_DIR", m_strRuntimeDir.c_str(), 1);
+    // the single-instance socket's folder, closed to others, gone with HOME
+    mkdir((m_strHome + "/run").c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", (m_strHome + "/run").c_str(), 1);
     // the window opens its pages with whatever xdg-open comes first in PATH
-    std::string strBin = m_strHome + "/bin";
+    const std::string strBin = m_strHome + "/bin";
     mkdir(strBin.c_str(), 0755);
-    m_strPagesFile = m_strHome + "/opened-pages";
-    WriteFile(strBin + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" + m_strPagesFile + "'\n");
+    WriteFile(strBin + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" + m_strHome + "/opened-pages'\n");
     chmod((strBin + "/xdg-open").c_str(), 0755);
     setenv("PATH", (strBin + ":" + getenv("PATH")).c_str(), 1);
-
     setenv("LC_ALL", "C.UTF-8", 1);
     setenv("LANGUAGE", Language().empty() ? "en" : Language().c_str(), 1);
     ++_nl_msg_cat_cntr;
-    static char szName[] = "gui_tests";
-    static char* argvStore[] = {szName, nullptr};
-    static int argc = 1;
-    static char** argv = argvStore;
-    static Gtk::Main* s_pMain = new Gtk::Main(argc, argv, true);  // once, for the whole process
+    static Gtk::Main* s_pMain = new Gtk::Main(nullptr, nullptr);  // once, for the whole process
     (void)s_pMain;
     g_warnings.clear();
     g_log_set_default_handler(&RecordWarning, nullptr);
@@ -147,19 +136,17 @@ void GuiTest::TearDown() {
     }
     for (const std::string& strWarning : g_warnings)
         ADD_FAILURE() << "GTK said: " << strWarning;
-    RemoveTree(m_strRuntimeDir);
     StandinFixture::TearDown();
 }
 
 void GuiTest::SubmitLoginDialog(const std::string& strName, const std::string& strPassword) {
-    Gtk::Entry* pName = nullptr;
-    Gtk::Entry* pPassword = nullptr;
+    Gtk::Entry* pEntry = nullptr;
+    m_win.refBuilder->get_widget("text_name", pEntry);
+    pEntry->set_text(strName);
+    m_win.refBuilder->get_widget("text_passwd", pEntry);
+    pEntry->set_text(strPassword);
     Gtk::Button* pButton = nullptr;
-    m_win.refBuilder->get_widget("text_name", pName);
-    m_win.refBuilder->get_widget("text_passwd", pPassword);
     m_win.refBuilder->get_widget("button_login", pButton);
-    pName->set_text(strName);
-    pPassword->set_text(strPassword);
     pButton->clicked();
 }
 
@@ -173,7 +160,6 @@ void GuiTest::Report(const rodedudir::_ProgressItem& item) {
                         item.nSpeed, item.tLeftTime, item.status, item.fHashPercent,
                         item.nErrorCode, item.strErrorMsg, item.strPickCode, item.isFolder,
                         item.strTaskInfo, m_win.pMainWin);
-    // the window applies reports from the main loop
     PumpUntil([this] { return !m_win.pMainWin->reports_pending(); });
 }
 

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "StandinFixture.h"
 #include "app_windows.h"
@@ -23,15 +22,11 @@ bool PumpUntil(const std::function<bool()>& predicate,
 inline void PumpFor(std::chrono::milliseconds duration) {
     PumpUntil([] { return false; }, duration);
 }
-
 // Once window is on screen, runs action (from the main loop, so a modal run can be answered).
 void WhenShown(Gtk::Window* pWindow, std::function<void()> action);
-// Answers the next message box or dialog that appears, other than the program's own windows,
-// with nResponse; its primary text goes to *pText.
+// Answers the next dialog other than the login dialog with nResponse; its text to *pText.
 void AnswerNextDialog(int nResponse, std::string* pText = nullptr);
-
-// Writes the window as it is on screen to screenshots/NAME.png in the build folder, for a
-// person to look at.
+// The window as it is on screen, to screenshots/NAME.png in the build folder, for a person.
 void Screenshot(Gtk::Window& window, const std::string& strName);
 
 class GuiTest : public StandinFixture {
@@ -41,20 +36,16 @@ protected:
 
     // the catalogue's language for this test, or empty for the English keys
     virtual std::string Language() const { return std::string(); }
-
-    // Logs in through the dialog, as a user would: fills it in and presses Login.
-    void LogInThroughDialog(const std::string& strName, const std::string& strPassword);
     // What the user does in the open login dialog: fills it in and presses Login.
     void SubmitLoginDialog(const std::string& strName, const std::string& strPassword);
-    // A report as the engine would send it, queued the way the progress callback queues it.
+    // The same through the window's login, as a user would log in.
+    void LogInThroughDialog(const std::string& strName, const std::string& strPassword);
+    // A report as the engine would send it, applied the way the window applies reports.
     void Report(const rodedudir::_ProgressItem& item);
-    // The window's stdout diagnostics are not checked; the xdg-open the window starts is a
-    // stand-in that appends each address to this file.
-    std::string OpenedPages() const { return ReadFile(m_strPagesFile); }
+    // The pages the window opened: its xdg-open is a stand-in that appends each address here.
+    std::string OpenedPages() const { return ReadFile(m_strHome + "/opened-pages"); }
 
     rodedudir::AppWindows m_win;
-    std::string m_strRuntimeDir;
-    std::string m_strPagesFile;
 };
 
 }  // namespace velmotest

@@ -23,14 +23,14 @@ def main():
         pass_fds=[write_fd], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_fd)
     with os.fdopen(read_fd, 'rb') as pipe:
-        number = pipe.readline().strip()
+        number = pipe.readline().strip().decode()
     if not number:
         xvfb.kill()
         sys.exit('with_display: Xvfb did not start')
-    env = dict(os.environ, DISPLAY=':' + number.decode())
+    env = dict(os.environ, DISPLAY=':' + number)
     env.pop('WAYLAND_DISPLAY', None)
     # GTK keeps its caches until the process ends; leak reports of them are noise
-    env['ASAN_OPTIONS'] = 'detect_leaks=0' + (':' + env['ASAN_OPTIONS'] if env.get('ASAN_OPTIONS') else '')
+    env['ASAN_OPTIONS'] = ':'.join(filter(None, ['detect_leaks=0', env.get('ASAN_OPTIONS')]))
     if not bus:
         env['NO_AT_BRIDGE'] = '1'
     try:
@@ -40,10 +40,7 @@ def main():
         status = child.wait()
     finally:
         xvfb.terminate()
-        try:
-            xvfb.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            xvfb.kill()
+        xvfb.wait()
     sys.exit(status if status >= 0 else 128 - status)
 
 

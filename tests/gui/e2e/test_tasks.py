@@ -11,8 +11,7 @@ import unittest
 
 import pyatspi
 
-from harness import (BIN, E2ETest, click, find, log_in_through_dialog, screenshot, table_rows,
-                     terminate, wait_for)
+from harness import E2ETest, click, find, log_in_through_dialog, screenshot, row_names, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -26,10 +25,7 @@ class TasksTest(E2ETest):
 
     def tree(self, root, files):
         """Writes files (relative name -> size) below root; returns their paths."""
-        paths = {}
-        for name, size in files.items():
-            paths[name] = self.write_file(os.path.join(root, name), os.urandom(size))
-        return paths
+        return {name: self.write_file(os.path.join(root, name), os.urandom(size)) for name, size in files.items()}
 
     def assert_stored(self, local_paths, remote_prefix=''):
         stored = self.standin.stored()
@@ -54,8 +50,7 @@ class TasksTest(E2ETest):
         self.app.wait_for_status(os.path.join(self.home, 'pics'), 5)
         self.assert_stored(files)
         self.assert_stored(folder, '/pics')
-        names = [row[0] for row in table_rows(app)]
-        self.assertEqual(['notes.bin', 'pics'], names)
+        self.assertEqual(['notes.bin', 'pics'], row_names(app))
         screenshot('list-finished')
 
         # a file dragged from another program and dropped on the window
@@ -77,7 +72,7 @@ class TasksTest(E2ETest):
 
         click(self.button(frame, 'Logout'))
         wait_for(lambda: frame.name == 'Velmo WebDisk - not login', what='the logout')
-        self.assertEqual([], table_rows(app))
+        self.assertEqual([], row_names(app))
 
     def test_a_large_file_stops_starts_and_survives_a_restart(self):
         self.remember_demo_account()
@@ -100,13 +95,14 @@ class TasksTest(E2ETest):
                  'the upload to go on')
 
         # quitting in the middle keeps the upload for the next start
-        self.assertEqual(0, terminate(proc))
+        proc.terminate()
+        self.assertEqual(0, proc.wait(20))
         self.standin.reset()
         proc = self.app.start()
         app = self.app.accessible(proc)
         frame = self.app.frame(proc)
         self.app.wait_for_status(big, 3)
-        wait_for(lambda: 'video.mkv' in [row[0] for row in table_rows(app)], what='the stopped row')
+        wait_for(lambda: 'video.mkv' in row_names(app), what='the stopped row')
         click(self.button(frame, 'Start'))
         self.app.wait_for_status(big, 5, timeout=120)
         self.app.wait_for_status(os.path.join(self.home, 'album'), 5, timeout=120)
