@@ -14,10 +14,6 @@ using namespace _VelmoUpload;
 
 namespace {
 
-bool IsRunning(const Report& report) {
-    return report.status == TaskStatusHash || report.status == TaskStatusUpload;
-}
-
 class LifecycleTest : public EngineTest {
 protected:
     std::vector<std::string> StandinArgs() const override {
@@ -76,14 +72,16 @@ TEST_F(LifecycleTest, StopCancelLogoutAndAnotherLoginWhileUploadsRun) {
         std::chrono::seconds(60)));
     EXPECT_EQ(3, nMost);
     // three at a time: the fourth shows up running only once one of the others has finished
-    std::vector<Report> all = m_reports.All();
-    auto firstOf = [&](bool bFourth, bool (*fnWhich)(const Report&)) {
-        return std::find_if(all.begin(), all.end(), [&](const Report& report) {
-            return (report.strFilePath == alice[3]) == bFourth && fnWhich(report);
-        });
-    };
-    EXPECT_LT(firstOf(false, [](const Report& r) { return r.status == TaskStatusSucceed; }),
-              firstOf(true, IsRunning));
+    const std::vector<Report> all = m_reports.All();
+    size_t nFirstDone = all.size(), nFourthRuns = all.size();
+    for (size_t i = all.size(); i-- > 0;) {  // backwards: the first of each is kept
+        const bool bFourth = all[i].strFilePath == alice[3];
+        if (!bFourth && all[i].status == TaskStatusSucceed)
+            nFirstDone = i;
+        if (bFourth && (all[i].status == TaskStatusHash || all[i].status == TaskStatusUpload))
+            nFourthRuns = i;
+    }
+    EXPECT_LT(nFirstDone, nFourthRuns);
     for (const std::string& strPath : alice) {
         EXPECT_EQ(TaskStatusSucceed, m_reports.Last(strPath).status) << strPath;
         ExpectStored(strPath);
