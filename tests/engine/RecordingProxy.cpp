@@ -18,17 +18,17 @@ bool StartsWith(const std::string& strText, const std::string& strStart) {
 // Whether the whole body arrived: a client that stops in the middle of a piece closes its
 // connection early, and passed on, the cut request would hold the stand-in waiting for the rest
 // (and keep it from shutting down).
-bool IsComplete(std::string strRequest) {
-    std::string::size_type nHeadEnd = strRequest.find("\r\n\r\n");
+bool IsComplete(const std::string& strRequest) {
+    const std::string::size_type nHeadEnd = strRequest.find("\r\n\r\n");
     if (nHeadEnd == std::string::npos)
         return false;
-    const size_t nBody = strRequest.size() - (nHeadEnd + 4);
-    strRequest.resize(nHeadEnd + 2);
-    for (char& c : strRequest)
+    std::string strHead = strRequest.substr(0, nHeadEnd + 2);
+    for (char& c : strHead)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    std::string::size_type nLength = strRequest.find("\r\ncontent-length:");
+    const std::string::size_type nLength = strHead.find("\r\ncontent-length:");
     return nLength == std::string::npos ||
-           nBody >= strtoull(strRequest.c_str() + nLength + 17, nullptr, 10);
+           strRequest.size() - (nHeadEnd + 4) >=
+               strtoull(strHead.c_str() + nLength + 17, nullptr, 10);
 }
 
 }  // namespace
