@@ -83,11 +83,11 @@ row "a FIFO in a folder opened" Velmoupload/core/FolderManager.cpp \
 row "a piece's short read sent" Velmoupload/http/VelmoHttpClient.cpp \
     $'if (fread(piece.buffer.get(), 1, static_cast<size_t>(piece.nSize), pFile) !=\n        static_cast<size_t>(piece.nSize))\n        return false;' \
     "(void)fread(piece.buffer.get(), 1, static_cast<size_t>(piece.nSize), pFile);" \
-    engine_tests "^EngineTest\.AResumedFileThatShrank"
+    engine_tests "^EngineTest\.AFileThatShrank"
 row "300 answered with the SHA-1 loops" Velmoupload/core/UploadHandler.cpp \
     "if (bCarriedSha1 || !UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusHash, true))" \
     "if (!UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusHash, true))" \
-    engine_tests "^ProxiedEngineTest\.ASha1DispatchAnsweredWith300"
+    engine_tests "^QuickDigestTest\."
 row "stand-in accepts a wrong cthash" standin/UploadApi.cpp \
     "if (!SameDigest(strPieceHash, piece.strHash)) {" "if (false) {" \
     standin_tests "^StandinPieceTest\.RefusesBad"

@@ -5,7 +5,6 @@
 
 #include "ContentFiles.h"
 #include "TestHome.h"
-#include "utils/Utils.h"
 
 using namespace _VelmoUpload;
 
@@ -26,13 +25,11 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::TearDown() {
-    UploadManager::UnInitialize();
-    LoginManager::Logout();
+    Logout();
     // upload threads of this test end on their own once stopped; give them the moment
     velmotest::waitFor([] { return UploadManager::GetRunningCount() <= 0; },
                        std::chrono::seconds(10));
     LoginManager::SetApiHost(std::string());
-    UploadManager::SetMaxUploadCount(1);
     StandinFixture::TearDown();
 }
 
@@ -41,6 +38,11 @@ bool EngineTest::Login(const std::string& strAccount, const std::string& strPwd)
         return false;
     UploadManager::Initialize(&ReportLog::Record, &m_reports);
     return true;
+}
+
+void EngineTest::Logout() {
+    UploadManager::UnInitialize();
+    LoginManager::Logout();
 }
 
 std::string EngineTest::MakeFile(const std::string& strName, long long nSize, unsigned nSeed) {
@@ -86,20 +88,17 @@ bool EngineTest::StartFile(const std::string& strPath) {
     return UploadManager::StartTask(strPath, LoginManager::GetTarget(), ISPTypeAuto, "", "", true);
 }
 
-long long EngineTest::LastPieceOffset() const {
-    std::vector<std::string> lines = LogLines("POST /2.0/bigupload");
-    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        std::string::size_type nPos = it->rfind(" offset ");
-        if (nPos != std::string::npos)
-            return atoll(it->c_str() + nPos + 8);
-    }
-    return -1;
+testing::AssertionResult EngineTest::Upload(const std::string& strPath, int status) {
+    if (StartFile(strPath) && WaitForStatus(strPath, status))
+        return testing::AssertionSuccess();
+    const Report last = m_reports.Last(strPath);
+    return testing::AssertionFailure()
+           << strPath << " ended " << last.status << ", code " << last.nErrorCode;
 }
 
 std::vector<std::string> ProxiedEngineTest::StandinArgs() const {
     std::vector<std::string> vArgs = EngineTest::StandinArgs();
-    vArgs.push_back("--public-url");
-    vArgs.push_back(m_proxy.Url());
+    vArgs.insert(vArgs.end(), {"--public-url", m_proxy.Url()});
     return vArgs;
 }
 

@@ -15,14 +15,11 @@ using namespace _VelmoUpload;
 
 namespace {
 
-// ---------------------------------------------------------------- refused before any request
-
 class StartRefusalTest : public EngineTest {
 protected:
     std::vector<std::string> StandinArgs() const override {
         return {"--user", "alice:wonderland", "--size-limit", std::to_string(2 * kMiB)};
     }
-
     // A refused file: StartTask says no, and the one report is an error with this code.
     void ExpectRefused(const std::string& strPath, const std::string& strTarget, int nCode) {
         SCOPED_TRACE(strPath);
@@ -37,27 +34,34 @@ protected:
     }
 };
 
-TEST_F(StartRefusalTest, EmptyMissingUntargetedAndOversizedFilesAreRefusedWithTheirCodes) {
+TEST_F(StartRefusalTest, RefusedFilesAndEveryOtherEndLeaveTheIdleSummary) {
     ASSERT_TRUE(Login());
     const std::string strTarget = LoginManager::GetTarget();
-    ExpectRefused(MakeFile("empty.bin", 0), strTarget, 1000);
     ExpectRefused(m_strWork + "/no-such-file.bin", strTarget, ENOENT);
     ExpectRefused(MakeFile("nowhere.bin", 10), "", 1012);
     ExpectRefused(MakeFile("over.bin", 2 * kMiB + 1), strTarget, 1014);
-
     // exactly the limit: accepted here and by the service
     std::string strLimit = MakeFile("limit.bin", 2 * kMiB, 3);
-    ASSERT_TRUE(StartFile(strLimit));
-    ASSERT_TRUE(WaitForStatus(strLimit, TaskStatusSucceed)) << m_reports.Last(strLimit).nErrorCode;
+    ASSERT_TRUE(Upload(strLimit));
     EXPECT_EQ(TaskStatusInit, m_reports.For(strLimit).front().status);
     ExpectStored(strLimit);
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_EQ(kIdle, m_reports.All().back().strTaskInfo);
+    // a queued file stopped or cancelled before it ran
+    UploadManager::SetMaxUploadCount(0);
+    for (TaskStatus status : {TaskStatusStop, TaskStatusCancel}) {
+        std::string strQueued = MakeFile("queued" + std::to_string(status) + ".bin", 5000, 112);
+        ASSERT_TRUE(StartFile(strQueued));
+        ASSERT_TRUE(UploadManager::StopTask(strQueued, true, status));
+        EXPECT_EQ(status, m_reports.Last(strQueued).status);
+        EXPECT_EQ(kIdle, m_reports.Last(strQueued).strTaskInfo);
+        EXPECT_EQ(0, UploadManager::GetTaskCount());
+    }
 }
 
-// ---------------------------------------------------------------- 300: the SHA-1 is needed
-
+// Every file gets the quick digest only, so a known one makes the service answer 300.
 class QuickDigestTest : public ProxiedEngineTest {
 protected:
-    // every file gets the quick digest only, so a known one makes the service ask for more
     std::vector<std::string> StandinArgs() const override {
         std::vector<std::string> vArgs = ProxiedEngineTest::StandinArgs();
         vArgs.insert(vArgs.end(), {"--file-range", "mdvelmo=0-0"});
@@ -65,73 +69,79 @@ protected:
     }
 };
 
-TEST_F(QuickDigestTest, AKnownQuickDigestBringsTheSha1AndASecondDispatch) {
+TEST_F(QuickDigestTest, A300BringsTheSha1OnceAndASecond300EndsTheUpload) {
     ASSERT_TRUE(Login());
     std::string strFirst = MakeFile("first.bin", kMiB + 100, 5);
-    ASSERT_TRUE(StartFile(strFirst));
-    ASSERT_TRUE(WaitForStatus(strFirst, TaskStatusSucceed));
+    ASSERT_TRUE(Upload(strFirst));
     std::vector<std::string> dispatches = m_proxy.Requests("POST /files/upload");
     ASSERT_EQ(1u, dispatches.size());
     EXPECT_NE(std::string::npos, dispatches[0].find("&fileid=&")) << "SHA-1 sent unasked";
 
+    // the same content: 300, then the SHA-1, and the content held needs no piece
     std::string strSecond = m_strWork + "/second.bin";
     velmotest::WriteFile(strSecond, velmotest::ReadFile(strFirst));
-    const size_t nPieces = m_proxy.Requests("POST /2.0/bigupload").size();
-    ASSERT_TRUE(StartFile(strSecond));
-    ASSERT_TRUE(WaitForStatus(strSecond, TaskStatusSucceed))
-        << m_reports.Last(strSecond).nErrorCode;
-
+    const size_t nPieces = m_proxy.Requests(kPieces).size();
+    const size_t nChecks = m_proxy.Requests("GET /2.0/check").size();
+    ASSERT_TRUE(Upload(strSecond));
     dispatches = m_proxy.Requests("POST /files/upload");
     ASSERT_EQ(3u, dispatches.size());
     EXPECT_NE(std::string::npos, dispatches[1].find("&fileid=&"));
     EXPECT_NE(std::string::npos, dispatches[2].find("&fileid=" + FileSha1(strSecond) + "&"));
     EXPECT_EQ(1u, LogLines("refused 300").size());
-    EXPECT_EQ(nPieces, m_proxy.Requests("POST /2.0/bigupload").size());
-}
+    EXPECT_EQ(nPieces, m_proxy.Requests(kPieces).size());
+    EXPECT_EQ(nChecks, m_proxy.Requests("GET /2.0/check").size());
 
-// ---------------------------------------------------------------- refusals and full accounts
-
-TEST_F(ProxiedEngineTest, ASha1DispatchAnsweredWith300EndsWith300) {
-    ASSERT_TRUE(Login());
-    std::string strPath = MakeFile("collide.bin", 5000, 6);
-    Fault("action=status&on=dispatch&statuscode=300");
-    ASSERT_TRUE(StartFile(strPath));
-    ASSERT_TRUE(WaitForStatus(strPath, TaskStatusError));
-    EXPECT_EQ(300, m_reports.Last(strPath).nErrorCode);
+    // a 300 to the dispatch that carried the SHA-1 ends the upload instead of hashing again
+    std::string strThird = MakeFile("third.bin", 5000, 6);
+    Fault("action=status&on=dispatch&statuscode=300&count=2");
+    ASSERT_TRUE(StartFile(strThird));
     ASSERT_TRUE(WaitForIdle());
-    EXPECT_EQ(1u, m_proxy.Requests("POST /files/upload").size());
+    EXPECT_EQ(TaskStatusError, m_reports.Last(strThird).status);
+    EXPECT_EQ(300, m_reports.Last(strThird).nErrorCode);
+    EXPECT_EQ(5u, m_proxy.Requests("POST /files/upload").size());
 }
 
-TEST_F(ProxiedEngineTest, ARefusalShowsTheServicesOwnMessage) {
+TEST_F(ProxiedEngineTest, ARefusedOrUnusableReplyEndsTheTaskWithItsCode) {
     ASSERT_TRUE(Login());
-    // (kind of request, its message in UTF-8)
-    const std::pair<std::string, std::string> cases[] = {
-        {"dispatch", "\xE6\x96\x87\xE4\xBB\xB6\xE5\x90\x8D\xE4\xB8\x8D\xE5\x90\x88\xE6\xB3\x95"},
-        {"piece", "\xE5\x88\x86\xE7\x89\x87\xE6\x97\xA0\xE6\x95\x88 (piece)"},
-    };
     unsigned nSeed = 40;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
-        std::string strPath = MakeFile(c.first + ".bin", 3000, ++nSeed);
-        Fault("action=status&on=" + c.first + "&statuscode=402&statusmsg=" + UrlEncode(c.second));
-        ASSERT_TRUE(StartFile(strPath));
-        ASSERT_TRUE(WaitForStatus(strPath, TaskStatusError));
+    // strMsg: the service's own message in UTF-8, shown instead of the catalogue's
+    auto expectFails = [&](const std::string& strName, int nCode, const std::string& strMsg) {
+        SCOPED_TRACE(strName);
+        const std::string strPath = MakeFile(strName, 3000, ++nSeed);
+        ASSERT_TRUE(Upload(strPath, TaskStatusError));
         Report failed = m_reports.Last(strPath);
-        EXPECT_EQ(402, failed.nErrorCode);
-        EXPECT_EQ(Utils::StringU2G(c.second), failed.strErrorMsg);
-        EXPECT_NE(ErrorManager::GetErrorMessage(402), failed.strErrorMsg);
+        EXPECT_EQ(nCode, failed.nErrorCode);
+        if (!strMsg.empty()) {
+            EXPECT_EQ(Utils::StringU2G(strMsg), failed.strErrorMsg);
+            EXPECT_NE(ErrorManager::GetErrorMessage(nCode), failed.strErrorMsg);
+        }
         ASSERT_TRUE(WaitForIdle());
-    }
+    };
+    const std::string kDispatchMsg =
+        "\xE6\x96\x87\xE4\xBB\xB6\xE5\x90\x8D\xE4\xB8\x8D\xE5\x90\x88\xE6\xB3\x95";
+    const std::string kPieceMsg = "\xE5\x88\x86\xE7\x89\x87\xE6\x97\xA0\xE6\x95\x88 (piece)";
+    Fault("action=status&on=dispatch&statuscode=402&statusmsg=" + UrlEncode(kDispatchMsg));
+    expectFails("dispatch.bin", 402, kDispatchMsg);
+    Fault("action=status&on=piece&statuscode=402&statusmsg=" + UrlEncode(kPieceMsg));
+    expectFails("piece.bin", 402, kPieceMsg);
+
+    // replies that arrive but cannot be used are not retried
+    const size_t nPieces = m_proxy.Requests(kPieces).size();
+    m_proxy.AnswerInstead(kPieces, 0,
+                          "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n", false);
+    expectFails("refused.bin", 1010, "");
+    m_proxy.AnswerInstead(kPieces, 0, "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nnot json!",
+                          true);
+    expectFails("garbled.bin", 1011, "");
+    EXPECT_EQ(nPieces + 2, m_proxy.Requests(kPieces).size());
 }
 
 TEST_F(ProxiedEngineTest, NoSpaceStopsEveryOtherTask) {
     ASSERT_TRUE(Login());
     UploadManager::SetMaxUploadCount(2);
     // (fault that leaves the account without room, code the failing file ends with)
-    const std::pair<std::string, int> cases[] = {
-        {"action=full&on=space", 1013},
-        {"action=full&on=dispatch", 410},
-    };
+    const std::pair<std::string, int> cases[] = {{"action=full&on=space", 1013},
+                                                 {"action=full&on=dispatch", 410}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.second);
         const std::string strTag = std::to_string(c.second);
@@ -145,7 +155,6 @@ TEST_F(ProxiedEngineTest, NoSpaceStopsEveryOtherTask) {
         Fault(c.first);
         ASSERT_TRUE(StartFile(strFailing));
         ASSERT_TRUE(StartFile(strQueued));
-
         ASSERT_TRUE(WaitForStatus(strFailing, TaskStatusError));
         EXPECT_EQ(c.second, m_reports.Last(strFailing).nErrorCode);
         ASSERT_TRUE(WaitForIdle());
@@ -156,71 +165,48 @@ TEST_F(ProxiedEngineTest, NoSpaceStopsEveryOtherTask) {
     }
 }
 
-TEST_F(ProxiedEngineTest, APieceReplyThatArrivesButIsUnusableEndsTheTask) {
+// The file changes while the check waits at the service, after it was hashed (or, resumed,
+// when it is not hashed again and its pieces are read as they are sent): the piece it can no
+// longer give whole is never sent, and bytes changed in place are refused, never stored.
+TEST_F(EngineTest, AFileThatShrankOrChangedUnderWayFailsAndIsNeverStored) {
     ASSERT_TRUE(Login());
-    m_proxy.AnswerInstead("POST /2.0/bigupload", 0,
-                          "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n", false);
-    m_proxy.AnswerInstead("POST /2.0/bigupload", 1,
-                          "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nnot json!", true);
-    std::string strRefused = MakeFile("refused.bin", 2000, 61);
-    std::string strGarbled = MakeFile("garbled.bin", 2000, 62);
-    ASSERT_TRUE(StartFile(strRefused));
-    ASSERT_TRUE(WaitForStatus(strRefused, TaskStatusError));
-    EXPECT_EQ(1010, m_reports.Last(strRefused).nErrorCode);
-    ASSERT_TRUE(StartFile(strGarbled));
-    ASSERT_TRUE(WaitForStatus(strGarbled, TaskStatusError));
-    EXPECT_EQ(1011, m_reports.Last(strGarbled).nErrorCode);
-    EXPECT_EQ(2u, m_proxy.Requests("POST /2.0/bigupload").size());
-}
-
-TEST_F(EngineTest, AConnectionDroppedInAPieceIsRetriedUntilThePieceLands) {
-    ASSERT_TRUE(Login());
-    std::string strPath = MakeFile("dropped.bin", 3 * kMiB + 5, 71);
-    Fault("action=drop&on=piece&count=2");
-    ASSERT_TRUE(StartFile(strPath));
-    ASSERT_TRUE(WaitForStatus(strPath, TaskStatusSucceed)) << m_reports.Last(strPath).nErrorCode;
-    EXPECT_EQ(2u, LogLines("[fault drop]").size());
-    EXPECT_EQ(0u, LogLines("refused").size());
-    ExpectStored(strPath);
-}
-
-TEST_F(EngineTest, AFileThatShrankFailsThePieceItCannotRead) {
-    ASSERT_TRUE(Login());
-    std::string strPath = MakeFile("shrinking.bin", 3 * kMiB, 75);
-    // the check waits at the service; the file loses its tail meanwhile, after it was hashed
-    Fault("action=stall&on=check&seconds=0.5");
-    ASSERT_TRUE(StartFile(strPath));
-    ASSERT_TRUE(WaitForLog("POST /files/upload", 1));
-    ASSERT_EQ(0, truncate(strPath.c_str(), kMiB + 100));
-    ASSERT_TRUE(WaitForStatus(strPath, TaskStatusError));
-    EXPECT_EQ(1010, m_reports.Last(strPath).nErrorCode);
-    // the first piece was whole; the second was never sent with bytes the file did not give
-    EXPECT_EQ(1u, LogLines("POST /2.0/bigupload").size());
-}
-
-// Resumed, the file is not hashed again: its pieces are read as they are sent, and one the
-// file can no longer give whole is never sent.
-TEST_F(EngineTest, AResumedFileThatShrankFailsThePieceItCannotRead) {
-    ASSERT_TRUE(Login());
-    std::string strPath = MakeFile("shrinking-resumed.bin", 3 * kMiB, 76);
-    Fault("action=stall&on=piece&seconds=0.3&count=100000");
-    ASSERT_TRUE(StartFile(strPath));
-    ASSERT_TRUE(WaitForLog("POST /2.0/bigupload", 1));
-    ASSERT_TRUE(UploadManager::StopTask(strPath, true, TaskStatusStop));
-    ASSERT_TRUE(WaitForIdle());
-
-    // the check waits at the service; the file loses its tail meanwhile
-    Fault("action=stall&on=check&seconds=0.5");
-    ASSERT_TRUE(UploadManager::StartTask(strPath, "", ISPTypeAuto, "", "", true));
-    ASSERT_TRUE(WaitForLog("POST /files/resume", 1));
-    ASSERT_EQ(0, truncate(strPath.c_str(), kMiB + 100));
-    // by the end of the check's longer stall a piece still in flight from before the stop has
-    // landed, and a piece sent after it would still be waiting at the service
-    ASSERT_TRUE(WaitForLog("GET /2.0/check", 2));
-    const size_t nLanded = LogLines("POST /2.0/bigupload").size();
-    ASSERT_TRUE(WaitForStatus(strPath, TaskStatusError));
-    EXPECT_EQ(1010, m_reports.Last(strPath).nErrorCode);
-    EXPECT_EQ(nLanded, LogLines("POST /2.0/bigupload").size());
+    for (const std::string strWay : {"shrunk", "resumed", "rewritten"}) {
+        SCOPED_TRACE(strWay);
+        const std::string strPath = MakeFile(strWay + ".bin", 3 * kMiB, 75 + strWay.size());
+        const std::string strHashed = FileSha1(strPath);
+        const bool bResumed = strWay == "resumed";
+        if (bResumed) {
+            Fault("action=stall&on=piece&seconds=0.3&count=100000");
+            ASSERT_TRUE(StartFile(strPath));
+            ASSERT_TRUE(WaitForLog(kPieces, LogLines(kPieces).size() + 1));
+            ASSERT_TRUE(UploadManager::StopTask(strPath, true, TaskStatusStop));
+            ASSERT_TRUE(WaitForIdle());
+        }
+        const std::string strDispatch = bResumed ? "POST /files/resume" : "POST /files/upload";
+        const size_t nDispatches = LogLines(strDispatch).size();
+        const size_t nChecks = LogLines("GET /2.0/check").size();
+        Fault("action=stall&on=check&seconds=0.5");
+        ASSERT_TRUE(bResumed ? UploadManager::StartTask(strPath, "", ISPTypeAuto, "", "", true)
+                             : StartFile(strPath));
+        ASSERT_TRUE(WaitForLog(strDispatch, nDispatches + 1));
+        std::string strContent = velmotest::ReadFile(strPath);
+        strContent[static_cast<size_t>(kMiB + kMiB / 2)] ^= 0x5a;  // in the second piece
+        if (strWay == "rewritten")
+            velmotest::WriteFile(strPath, strContent);
+        else
+            ASSERT_EQ(0, truncate(strPath.c_str(), kMiB + 100));
+        // by the end of the check's stall a piece still in flight from before the stop has
+        // landed, and a piece sent after it would still be waiting at the service
+        ASSERT_TRUE(WaitForLog("GET /2.0/check", nChecks + 1));
+        const size_t nLanded = LogLines(kPieces).size();
+        ASSERT_TRUE(WaitForStatus(strPath, TaskStatusError));
+        EXPECT_EQ(strWay == "rewritten" ? 405 : 1010, m_reports.Last(strPath).nErrorCode);
+        if (strWay != "rewritten") {  // fresh, the first piece was whole; nothing more is sent
+            EXPECT_EQ(nLanded + (bResumed ? 0 : 1), LogLines(kPieces).size());
+        }
+        EXPECT_TRUE(StoredContent(strHashed).empty());
+        EXPECT_TRUE(StoredContent(FileSha1(strPath)).empty());
+    }
 }
 
 TEST_F(EngineTest, ACancelledUploadIsDroppedOnTheServiceOnce) {
@@ -228,7 +214,7 @@ TEST_F(EngineTest, ACancelledUploadIsDroppedOnTheServiceOnce) {
     std::string strPath = MakeFile("cancelled.bin", 4 * kMiB, 73);
     Fault("action=stall&on=piece&seconds=0.3&count=100");
     ASSERT_TRUE(StartFile(strPath));
-    ASSERT_TRUE(WaitForLog("POST /2.0/bigupload", 1));
+    ASSERT_TRUE(WaitForLog(kPieces, 1));
     ASSERT_TRUE(UploadManager::CancelTask(strPath));
     EXPECT_EQ(TaskStatusCancel, m_reports.Last(strPath).status);
     ASSERT_TRUE(WaitForIdle());
@@ -242,44 +228,48 @@ TEST_F(EngineTest, ACancelledUploadIsDroppedOnTheServiceOnce) {
 
 TEST_F(ProxiedEngineTest, GatewayFailuresAndLostRepliesAreRetriedFromTheServicesOffset) {
     ASSERT_TRUE(Login());
-    const char kBadGateway[] = "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 11\r\n\r\nBad Gateway";
-    const char kTimeout[] = "HTTP/1.1 504 Gateway Timeout\r\nContent-Length: 0\r\n\r\n";
     // piece requests as the gateway sees them: 0 piece 0; 1 piece 1, lost before the service;
     // 2 piece 1 again; 3 piece 2, stored but answered 504; 4 piece 3, stored and the
     // connection closed without a reply; 5 piece 4
-    m_proxy.AnswerInstead("POST /2.0/bigupload", 1, kBadGateway, false);
-    m_proxy.AnswerInstead("POST /2.0/bigupload", 3, kTimeout, true);
-    m_proxy.AnswerInstead("POST /2.0/bigupload", 4, "", true);
+    m_proxy.AnswerInstead(
+        kPieces, 1, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 11\r\n\r\nBad Gateway", false);
+    m_proxy.AnswerInstead(kPieces, 3, "HTTP/1.1 504 Gateway Timeout\r\nContent-Length: 0\r\n\r\n",
+                          true);
+    m_proxy.AnswerInstead(kPieces, 4, "", true);
     std::string strPath = MakeFile("gateway.bin", 4 * kMiB + 5, 74);
-    ASSERT_TRUE(StartFile(strPath));
-    ASSERT_TRUE(WaitForStatus(strPath, TaskStatusSucceed)) << m_reports.Last(strPath).nErrorCode;
-
-    std::vector<std::string> sent = m_proxy.Requests("POST /2.0/bigupload");
+    ASSERT_TRUE(Upload(strPath));
+    std::vector<std::string> sent = m_proxy.Requests(kPieces);
     ASSERT_EQ(6u, sent.size());
     const char* const kRanges[] = {"0-1048576",       "1048576-2097152", "1048576-2097152",
                                    "2097152-3145728", "3145728-4194304", "4194304-4194309"};
     for (size_t i = 0; i < sent.size(); ++i)
         EXPECT_EQ(kRanges[i], ParsePieceRequest(sent[i]).strRange) << i;
-    EXPECT_EQ(5u, LogLines("POST /2.0/bigupload").size());
+    EXPECT_EQ(5u, LogLines(kPieces).size());
     EXPECT_EQ(4u, m_proxy.Requests("GET /2.0/check").size());
     EXPECT_EQ(0u, LogLines("refused").size());
     ExpectStored(strPath);
 }
 
-TEST_F(EngineTest, AServiceRestartedInTheMiddleOfAnUploadLosesNothing) {
+TEST_F(EngineTest, ADroppedConnectionOrAServiceRestartInTheMiddleLosesNothing) {
     ASSERT_TRUE(Login());
-    for (bool bCrash : {false, true}) {
-        const std::string strPath =
-            MakeFile(bCrash ? "killed.bin" : "restarted.bin", 6 * kMiB + 3, bCrash ? 81 : 82);
+    for (const std::string strWay : {"dropped", "restarted", "killed"}) {
+        SCOPED_TRACE(strWay);
+        const std::string strPath = MakeFile(strWay + ".bin", 6 * kMiB + 3, 80 + strWay.size());
         // slow pieces, so the restart comes while one is under way
-        Fault("action=stall&on=piece&seconds=0.2&count=1000");
+        Fault(strWay == "dropped" ? "action=drop&on=piece&count=2"
+                                  : "action=stall&on=piece&seconds=0.2&count=1000");
         ASSERT_TRUE(StartFile(strPath));
-        ASSERT_TRUE(WaitForLog("POST /2.0/bigupload", 2));
-        RestartStandin(bCrash);
+        if (strWay != "dropped") {
+            ASSERT_TRUE(WaitForLog(kPieces, LogLines(kPieces).size() + 2));
+            RestartStandin(strWay == "killed");
+        }
         ASSERT_TRUE(WaitForStatus(strPath, TaskStatusSucceed, std::chrono::seconds(90)))
-            << (bCrash ? "after SIGKILL: " : "after a clean restart: ")
             << m_reports.Last(strPath).nErrorCode;
         ExpectStored(strPath);
+        if (strWay == "dropped") {  // each dropped piece sent again, none refused
+            EXPECT_EQ(2u, LogLines("[fault drop]").size());
+            EXPECT_EQ(0u, LogLines("refused").size());
+        }
     }
 }
 
@@ -297,29 +287,13 @@ protected:
         Utils::GetConfigFolder(strFolder);
         m_strConfig = strFolder.substr(0, strFolder.size() - 1);
         ASSERT_TRUE(Utils::CreateDir(strFolder));
-        ASSERT_EQ(0, mount("tmpfs", m_strConfig.c_str(), "tmpfs", 0, "size=64k,mode=0700"))
-            << strerror(errno);
-        m_bMounted = true;
+        m_bMounted = mount("tmpfs", m_strConfig.c_str(), "tmpfs", 0, "size=64k,mode=0700") == 0;
+        ASSERT_TRUE(m_bMounted) << strerror(errno);
     }
     void TearDown() override {
         EngineTest::TearDown();
         if (m_bMounted)
             umount2(m_strConfig.c_str(), MNT_DETACH);
-    }
-    // A resume file that reads as a store of whole records (or is absent).
-    static void ExpectWhole(const std::string& strFile) {
-        if (!Utils::IsExist(strFile))
-            return;
-        const std::string strText = velmotest::ReadFile(strFile);
-        ASSERT_TRUE(strText.empty() || strText.back() == '\n') << "cut short";
-        QvIniFile ini;
-        ASSERT_TRUE(ini.Load(strFile));
-        std::list<std::string> sections;
-        ini.GetSections(sections);
-        for (const std::string& strSection : sections) {
-            std::string strValue;
-            EXPECT_TRUE(ini.GetValue(strSection, "uploadsize", strValue)) << strSection;
-        }
     }
     std::string m_strConfig;
     bool m_bMounted = false;
@@ -328,30 +302,38 @@ protected:
 TEST_F(ConfigFolderTest, AFullOrReadOnlyConfigFolderNeitherStopsUploadsNorCorruptsTheResumeFile) {
     ASSERT_TRUE(Login());
     const std::string strResume = m_strConfig + "/" + LoginManager::GetUserId() + "_upload.ini";
-    for (const char* pszWhat : {"full", "read-only"}) {
+    const std::string strFiller = m_strConfig + "/filler";
+    auto remount = [&](unsigned long nFlags) {
+        return mount(nullptr, m_strConfig.c_str(), nullptr, MS_REMOUNT | nFlags, nullptr) == 0;
+    };
+    for (const std::string strWay : {"full", "read-only"}) {
         // two hundred files: their records outgrow the folder's room, or cannot be written
-        const std::string strFolder = m_strWork + "/" + pszWhat;
         for (int i = 0; i < 200; ++i)
-            MakeFile(std::string(pszWhat) + "/file-" + std::to_string(i) + "-with-a-long-name",
-                     2000 + i, static_cast<unsigned>(100 + i));
-        if (std::string(pszWhat) == "full") {
-            // fill what room is left
-            velmotest::WriteFile(m_strConfig + "/filler", std::string(60 * 1024, 'f'));
-        } else {
-            ASSERT_EQ(0,
-                      mount(nullptr, m_strConfig.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr))
-                << strerror(errno);
-        }
+            MakeFile(strWay + "/file-" + std::to_string(i) + "-with-a-long-name", 2000 + i,
+                     static_cast<unsigned>(100 + i));
+        if (strWay == "full")  // fill what room is left
+            velmotest::WriteFile(strFiller, std::string(60 * 1024, 'f'));
+        else
+            ASSERT_TRUE(remount(MS_RDONLY)) << strerror(errno);
+        const std::string strFolder = m_strWork + "/" + strWay;
         ASSERT_TRUE(
             UploadManager::UploadFolder(strFolder, LoginManager::GetTarget(), ISPTypeAuto, true));
         ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusSucceed, std::chrono::seconds(120)))
-            << pszWhat << ": " << m_reports.Last(strFolder).status;
-        ExpectWhole(strResume);
+            << strWay << ": " << m_reports.Last(strFolder).status;
+        // the resume file, if any, reads as a store of whole records
+        if (Utils::IsExist(strResume)) {
+            const std::string strText = velmotest::ReadFile(strResume);
+            ASSERT_TRUE(strText.empty() || strText.back() == '\n') << "cut short";
+            QvIniFile ini;
+            ASSERT_TRUE(ini.Load(strResume));
+            std::list<std::string> sections;
+            ini.GetSections(sections);
+            std::string strValue;
+            for (const std::string& strSection : sections)
+                EXPECT_TRUE(ini.GetValue(strSection, "uploadsize", strValue)) << strSection;
+        }
         // back to normal for the next round
-        if (std::string(pszWhat) == "full")
-            unlink((m_strConfig + "/filler").c_str());
-        else
-            ASSERT_EQ(0, mount(nullptr, m_strConfig.c_str(), nullptr, MS_REMOUNT, nullptr));
+        ASSERT_TRUE(strWay == "full" ? unlink(strFiller.c_str()) == 0 : remount(0));
     }
 }
 }  // namespace

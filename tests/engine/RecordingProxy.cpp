@@ -1,10 +1,10 @@
 // The recording gateway: each connection's request is read whole by TestHttpServer, relayed to
 // the stand-in on a fresh connection, and its reply (or the scripted one) handed back.
-#include "RecordingProxy.h"
-
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 
+#include "EngineFixture.h"
 #include "http/sockets/ActiveSocket.h"
 
 namespace enginetest {
@@ -19,16 +19,16 @@ bool StartsWith(const std::string& strText, const std::string& strStart) {
 // connection early, and passed on, the cut request would hold the stand-in waiting for the rest
 // (and keep it from shutting down).
 bool IsComplete(const std::string& strRequest) {
-    std::string::size_type nHeadEnd = strRequest.find("\r\n\r\n");
+    const std::string::size_type nHeadEnd = strRequest.find("\r\n\r\n");
     if (nHeadEnd == std::string::npos)
         return false;
     std::string strHead = strRequest.substr(0, nHeadEnd + 2);
     for (char& c : strHead)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    std::string::size_type nLength = strHead.find("\r\ncontent-length:");
-    unsigned long long nBody =
-        nLength == std::string::npos ? 0 : strtoull(strHead.c_str() + nLength + 17, nullptr, 10);
-    return strRequest.size() - (nHeadEnd + 4) >= nBody;
+    const std::string::size_type nLength = strHead.find("\r\ncontent-length:");
+    return nLength == std::string::npos ||
+           strRequest.size() - (nHeadEnd + 4) >=
+               strtoull(strHead.c_str() + nLength + 17, nullptr, 10);
 }
 
 }  // namespace
@@ -37,14 +37,6 @@ RecordingProxy::RecordingProxy() {
     velmotest::TestHttpServer::Behaviour behaviour;
     behaviour.fnReply = [this](const std::string& strRequest) { return Handle(strRequest); };
     m_pServer.reset(new velmotest::TestHttpServer(behaviour));
-}
-
-RecordingProxy::~RecordingProxy() {
-    m_pServer.reset();
-}
-
-std::string RecordingProxy::Url() const {
-    return "http://127.0.0.1:" + std::to_string(m_pServer->Port());
 }
 
 std::vector<std::string> RecordingProxy::Requests(const std::string& strStart) const {
@@ -58,33 +50,23 @@ std::vector<std::string> RecordingProxy::Requests(const std::string& strStart) c
 void RecordingProxy::AnswerInstead(const std::string& strStart, int nIndex,
                                    const std::string& strReply, bool bForward) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_vRules.push_back(Rule{strStart, nIndex, strReply, bForward});
+    m_vRules.push_back(Rule{strStart, nIndex, strReply, bForward, 0});
 }
 
 std::string RecordingProxy::Handle(const std::string& strRequest) {
-    const Rule* pRule = nullptr;
-    Rule rule;
+    std::optional<Rule> scripted;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_vSeen.push_back(strRequest.substr(0, strRequest.find("\r\n")));
-        for (const Rule& candidate : m_vRules) {
-            if (!StartsWith(strRequest, candidate.strStart))
-                continue;
-            int nSeen = 0;
-            for (const std::string& strLine : m_vSeen)
-                nSeen += StartsWith(strLine, candidate.strStart) ? 1 : 0;
-            if (nSeen - 1 == candidate.nIndex) {
-                rule = candidate;
-                pRule = &rule;
-                break;
-            }
-        }
+        // every rule counts the requests it matches, taken or not
+        for (Rule& rule : m_vRules)
+            if (StartsWith(strRequest, rule.strStart) && rule.nSeen++ == rule.nIndex && !scripted)
+                scripted = rule;
     }
-    if (!pRule)
+    if (!scripted)
         return Forward(strRequest);
-    if (pRule->bForward)
+    if (scripted->bForward)
         Forward(strRequest);
-    return pRule->strReply;
+    return scripted->strReply;
 }
 
 std::string RecordingProxy::Forward(const std::string& strRequest) const {

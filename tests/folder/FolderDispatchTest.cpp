@@ -14,108 +14,106 @@ using namespace _VelmoUpload;
 
 namespace {
 
-// Every folder that holds a file, and the folders above it.
-std::set<std::string> FoldersOf(const std::map<std::string, std::string>& files) {
-    std::set<std::string> folders;
-    for (const auto& file : files)
-        for (std::string strDir = Utils::GetParentDir(file.first); !strDir.empty();
-             strDir = Utils::GetParentDir(strDir))
-            folders.insert(strDir);
-    return folders;
-}
-
 class FolderDispatchTest : public FolderTest {
 protected:
+    // The service holds the local tree: each file once, and every folder holding one.
     void ExpectSameTree(const std::string& strFolder) {
         std::map<std::string, std::string> local = LocalTree(strFolder);
         RemoteTree remote = Remote();
         EXPECT_EQ(local, remote.files);
-        for (const auto& record : remote.fileRecords)
-            EXPECT_EQ(1, record.second) << record.first << " stored more than once";
-        EXPECT_EQ(FoldersOf(local), remote.folders);
+        std::set<std::string> folders;
+        for (const auto& file : local)
+            for (std::string strDir = Utils::GetParentDir(file.first); !strDir.empty();
+                 strDir = Utils::GetParentDir(strDir))
+                folders.insert(strDir);
+        EXPECT_EQ(folders, remote.folders);
+    }
+    ErrorList FailedFiles(const std::string& strFolder) {
+        ErrorList errors;
+        FolderManager::LoadUnfinishTask(strFolder, errors);
+        return errors;
     }
 };
 
 TEST_F(FolderDispatchTest, FilesBelowADirectoryInCreationWaitThenNameOnlyWhatIsMissing) {
     ASSERT_TRUE(Login());
-    const std::string strPics = FolderPath("pics");
-    // queued in this order: the first claims 2012, the others meet it in creation
-    std::vector<std::string> files = {
-        MakeFile("pics/2012/x.jpg", 3000, 4),
-        MakeFile("pics/2012/jan/d1/z.jpg", 3100, 5),
-        MakeFile("pics/2012/jan/y.jpg", 3200, 6),
-        MakeFile("pics/2012/w.jpg", 3300, 7),
-    };
-    RememberFolder(strPics, files);
-    const std::string strT = LoginManager::GetTarget();
+    const std::string strPics = FolderPath("pics"), strT = LoginManager::GetTarget();
+    // known from an earlier session, its files remembered in the order a start queues them,
+    // so the dispatch order is fixed: the first claims 2012, the others meet it in creation
+    for (const std::string& strPath :
+         {MakeFile("pics/2012/x.jpg", 3000, 4), MakeFile("pics/2012/jan/d1/z.jpg", 3100, 5),
+          MakeFile("pics/2012/jan/y.jpg", 3200, 6), MakeFile("pics/2012/w.jpg", 3300, 7)}) {
+        TaskInfo task;
+        task.strFolderPath = strPics;
+        task.strFolderTarget = strT;
+        task.strFilePath = strPath;
+        long long nSize = 0;
+        ASSERT_TRUE(Utils::GetFileSize(strPath, nSize)) << strPath;
+        task.nFileSize = nSize;
+        ASSERT_TRUE(ResumeManager::Update(&task, false));
+    }
+    // a restart of the program with the login remembered: the store is written and read again
+    UploadManager::UnInitialize();
+    UploadManager::Initialize(&velmotest::ReportLog::Record, &m_reports);
+    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusStop));
     UploadManager::SetMaxUploadCount(4);
     Fault("action=stall&on=dispatch&seconds=1&count=1");
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
+    ASSERT_TRUE(UploadFolder(strPics));
     ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
 
-    RemoteTree remote = Remote();
-    const std::string strYear = remote.targetOf["pics/2012"];
-    const std::pair<std::string, std::pair<std::string, std::string>> expected[] = {
-        {"x.jpg", {strT, "pics/2012"}},
-        {"z.jpg", {strYear, "jan/d1"}},  // 2012 known: only jan and d1 are missing
-        {"y.jpg", {strYear, "jan"}},
-        {"w.jpg", {strYear, ""}},
-    };
-    for (const auto& file : expected) {
-        SCOPED_TRACE(file.first);
-        std::vector<Dispatch> sent = DispatchesOf(file.first);
-        ASSERT_EQ(1u, sent.size());
-        EXPECT_EQ(file.second.first, sent[0].strTarget);
-        EXPECT_EQ(file.second.second, sent[0].strPath);
-    }
+    // each file's dispatch: its name, target and the folders it names
+    const std::string strYear = Remote().targetOf["pics/2012"];
+    std::multiset<std::string> sent;
+    for (const Dispatch& dispatch : Dispatches())
+        sent.insert(dispatch.strFileName + " " + dispatch.strTarget + " " + dispatch.strPath);
+    EXPECT_EQ((std::multiset<std::string>{"x.jpg " + strT + " pics/2012",
+                                          "z.jpg " + strYear + " jan/d1",  // 2012 known: only jan
+                                          "y.jpg " + strYear + " jan",     // and d1 are missing
+                                          "w.jpg " + strYear + " "}),
+              sent);
     ExpectSameTree(strPics);
 }
 
 TEST_F(FolderDispatchTest, AFailedClaimIsMadeAgainByTheNextFileAndARestartRetriesOnlyIt) {
     ASSERT_TRUE(Login());
-    const std::string strPics = FolderPath("pics");
+    const std::string strPics = FolderPath("pics"), strT = LoginManager::GetTarget();
     MakeFile("pics/2012/x.jpg", 3000, 8);
     MakeFile("pics/2012/y.jpg", 3000, 9);
-    const std::string strT = LoginManager::GetTarget();
     UploadManager::SetMaxUploadCount(2);
-    Fault("action=status&on=dispatch&statuscode=402&statusmsg=refused&count=1");
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
+    const std::string kRefuseOnce =
+        "action=status&on=dispatch&statuscode=402&statusmsg=refused&count=1";
+    Fault(kRefuseOnce);
+    ASSERT_TRUE(UploadFolder(strPics));
     ASSERT_TRUE(WaitForStatus(strPics, TaskStatusError));
-
     // the refused claim of 2012 is made again by the other file, with the same relative path
-    std::vector<Dispatch> first = Dispatches();
-    ASSERT_EQ(2u, first.size());
-    EXPECT_EQ(strT, first[0].strTarget);
-    EXPECT_EQ("pics/2012", first[0].strPath);
-    EXPECT_EQ(strT, first[1].strTarget);
-    EXPECT_EQ("pics/2012", first[1].strPath);
-    const std::string strFailed = strPics + "/2012/" + first[0].strFileName;
-    ErrorList errors;
-    FolderManager::LoadUnfinishTask(strPics, errors);
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(strFailed, errors.begin()->first);
-    EXPECT_EQ("refused", errors.begin()->second);
+    std::vector<Dispatch> sent = Dispatches();
+    ASSERT_EQ(2u, sent.size());
+    for (const Dispatch& dispatch : sent) {
+        EXPECT_EQ(strT, dispatch.strTarget);
+        EXPECT_EQ("pics/2012", dispatch.strPath);
+    }
+    const std::string strFailedName = sent[0].strFileName;
+    const ErrorList failed = {{strPics + "/2012/" + strFailedName, "refused"}};
+    EXPECT_EQ(failed, FailedFiles(strPics));
 
     // a retry that fails again ends the folder in error again, that file counted once
-    Fault("action=status&on=dispatch&statuscode=402&statusmsg=refused&count=1");
+    Fault(kRefuseOnce);
     const int nErrors = m_reports.Count(strPics, TaskStatusError);
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
+    ASSERT_TRUE(UploadFolder(strPics));
     ASSERT_TRUE(WaitForCount(strPics, TaskStatusError, nErrors + 1));
-    std::vector<Dispatch> second = Dispatches();
-    ASSERT_EQ(3u, second.size());
-    EXPECT_EQ(first[0].strFileName, second[2].strFileName);
-    EXPECT_EQ(Remote().targetOf["pics/2012"], second[2].strTarget);
-    EXPECT_EQ("", second[2].strPath);
-    errors.clear();
-    FolderManager::LoadUnfinishTask(strPics, errors);
-    EXPECT_EQ(1u, errors.size());
+    sent = Dispatches();
+    ASSERT_EQ(3u, sent.size());
+    EXPECT_EQ(strFailedName, sent[2].strFileName);
+    EXPECT_EQ(Remote().targetOf["pics/2012"], sent[2].strTarget);
+    EXPECT_EQ("", sent[2].strPath);
+    EXPECT_EQ(1u, FailedFiles(strPics).size());
 
     // and one that works completes the folder, sending nothing else again
-    ASSERT_TRUE(UploadManager::UploadFolder(strPics, strT, ISPTypeAuto, true));
+    ASSERT_TRUE(UploadFolder(strPics));
     ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
-    std::vector<Dispatch> all = Dispatches();
-    ASSERT_EQ(4u, all.size());
-    EXPECT_EQ(first[0].strFileName, all[3].strFileName);
+    sent = Dispatches();
+    ASSERT_EQ(4u, sent.size());
+    EXPECT_EQ(strFailedName, sent[3].strFileName);
     EXPECT_EQ(nErrors + 1, m_reports.Count(strPics, TaskStatusError));
     ExpectSameTree(strPics);
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
@@ -124,7 +122,6 @@ TEST_F(FolderDispatchTest, AFailedClaimIsMadeAgainByTheNextFileAndARestartRetrie
 TEST_F(FolderDispatchTest, ADeepTreeWithUnusualNamesArrivesAsItIsOnDisk) {
     ASSERT_TRUE(Login());
     const std::string strTree = FolderPath("tree");
-    // names are unique across the tree, so each dispatch tells which file it was
     const char* files[] = {
         "tree/top file.txt",
         "tree/level one/\xC3\xA4 \xC3\xB6 \xC3\xBC.txt",
@@ -137,95 +134,43 @@ TEST_F(FolderDispatchTest, ADeepTreeWithUnusualNamesArrivesAsItIsOnDisk) {
         "tree/other/sub dir/f2.bin",
         "tree/other/sub dir/f3.bin",
     };
-    unsigned nSeed = 20;
-    for (const char* pName : files)
-        MakeFile(pName, nSeed == 24 ? kMiB + 300 : 2000 + nSeed, nSeed), ++nSeed;
+    for (unsigned i = 0; i < 10; ++i)
+        MakeFile(files[i], i == 4 ? kMiB + 300 : 2020 + i, 20 + i);
     ASSERT_TRUE(Utils::CreateDir(strTree + "/empty dir/inside"));
-    const std::string strT = LoginManager::GetTarget();
     UploadManager::SetMaxUploadCount(3);
-    ASSERT_TRUE(UploadManager::UploadFolder(strTree, strT, ISPTypeAuto, true));
+    ASSERT_TRUE(UploadFolder(strTree));
     ASSERT_TRUE(WaitForStatus(strTree, TaskStatusSucceed));
     ExpectSameTree(strTree);
 
-    // every dispatch leads to the file's own folder; each folder is named by one file only
-    RemoteTree remote = Remote();
-    std::map<std::string, std::string> dirOf;  // file name -> its folder, relative
-    for (const char* pName : files)
-        dirOf[Utils::GetFileName(pName)] = Utils::GetParentDir(pName);
-    std::map<std::string, int> claims;
-    std::vector<Dispatch> sent = Dispatches();
-    EXPECT_EQ(sizeof(files) / sizeof(files[0]), sent.size());
-    for (const Dispatch& dispatch : sent) {
-        SCOPED_TRACE(dispatch.strFileName);
-        ASSERT_TRUE(dirOf.count(dispatch.strFileName));
-        const std::string& strDir = dirOf[dispatch.strFileName];
-        ASSERT_TRUE(remote.pathOfTarget.count(dispatch.strTarget)) << dispatch.strTarget;
-        const std::string& strBase = remote.pathOfTarget[dispatch.strTarget];
-        std::string strWhere = strBase.empty()            ? dispatch.strPath
-                               : dispatch.strPath.empty() ? strBase
-                                                          : strBase + "/" + dispatch.strPath;
-        EXPECT_EQ(strDir, strWhere);
-        if (strDir == "tree")
-            EXPECT_EQ(strT, dispatch.strTarget);
-        else if (!dispatch.strPath.empty())
-            ++claims[strDir];
-    }
-    for (const auto& claim : claims)
-        EXPECT_EQ(1, claim.second) << claim.first;
+    // one dispatch for each file: a name that came apart on the way would be a file of its own
+    EXPECT_EQ(10u, Dispatches().size());
     EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {}));
 }
 
-class FolderListingTest : public FolderTest {
-protected:
-    // A folder of nFiles one-byte files in folders of 400, quick to make and slow to list.
-    std::string MakeMany(const std::string& strName, int nFiles) {
-        const std::string strMany = FolderPath(strName);
-        for (int i = 0; i < nFiles; ++i) {
-            const std::string strDir = strMany + "/d" + std::to_string(i / 400);
-            if (i % 400 == 0)
-                Utils::CreateDir(strDir);
-            velmotest::WriteFile(strDir + "/f" + std::to_string(i), "x");
-        }
-        return strMany;
-    }
-    // The folder ends in error with strMessage as its own entry, and nothing was sent.
-    void ExpectFolderError(const std::string& strFolder, const std::string& strMessage) {
-        SCOPED_TRACE(strFolder);
-        ASSERT_TRUE(
-            UploadManager::UploadFolder(strFolder, LoginManager::GetTarget(), ISPTypeAuto, true));
-        ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusError));
-        ErrorList errors;
-        FolderManager::LoadUnfinishTask(strFolder, errors);
-        EXPECT_EQ(1u, errors.size());
-        EXPECT_EQ(strMessage, errors[strFolder]);
-        EXPECT_TRUE(m_reports.Last(strFolder).isFolder);
-        EXPECT_EQ(0, UploadManager::GetTaskCount());
-        EXPECT_TRUE(Dispatches().empty());
-    }
-};
+using FolderListingTest = FolderDispatchTest;
 
 TEST_F(FolderListingTest, AFolderWithNothingToSendOrThatCannotBeListedEndsInError) {
     ASSERT_TRUE(Login());
     ASSERT_TRUE(Utils::CreateDir(FolderPath("only dirs/a/b")));
     ASSERT_TRUE(Utils::CreateDir(FolderPath("only dirs/c")));
     ASSERT_TRUE(Utils::CreateDir(FolderPath("bare")));
-    // as root a folder without permissions still lists, so these are paths no listing can read
     const std::pair<std::string, std::string> cases[] = {
         {FolderPath("only dirs"), Gbk("空文件夹不能上传")},
         {FolderPath("bare"), Gbk("空文件夹不能上传")},
         {MakeFile("plain.bin", 100, 1), Gbk("获取文件夹列表失败")},
         {FolderPath("missing"), Gbk("获取文件夹列表失败")},
     };
-    for (const auto& c : cases)
-        ExpectFolderError(c.first, c.second);
-    EXPECT_TRUE(Remote().folders.empty());
-    if (geteuid() != 0) {
-        const std::string strLocked = FolderPath("locked");
-        MakeFile("locked/inside.bin", 100, 2);
-        ASSERT_EQ(0, chmod(strLocked.c_str(), 0));
-        ExpectFolderError(strLocked, Gbk("获取文件夹列表失败"));
-        chmod(strLocked.c_str(), 0755);
+    // each ends in error with the message as its own entry, and nothing is sent
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        ASSERT_TRUE(UploadFolder(c.first));
+        ASSERT_TRUE(WaitForStatus(c.first, TaskStatusError));
+        EXPECT_EQ((ErrorList{{c.first, c.second}}), FailedFiles(c.first));
+        EXPECT_TRUE(m_reports.Last(c.first).isFolder);
+        EXPECT_EQ(0, UploadManager::GetTaskCount());
     }
+    EXPECT_TRUE(Dispatches().empty());
+    EXPECT_TRUE(Remote().folders.empty());
 }
 
 TEST_F(FolderListingTest, EntriesThatAreNotRegularFilesFailAndTheRestUploads) {
@@ -233,70 +178,66 @@ TEST_F(FolderListingTest, EntriesThatAreNotRegularFilesFailAndTheRestUploads) {
     const std::string strMixed = FolderPath("mixed");
     MakeFile("mixed/a.bin", 3000, 3);
     MakeFile("mixed/sub/b.bin", 4000, 4);
-    const std::string strFifo = strMixed + "/sub/pipe";
+    const std::string strFifo = strMixed + "/sub/pipe", strDangling = strMixed + "/gone",
+                      strDevice = strMixed + "/zero";
     ASSERT_EQ(0, mkfifo(strFifo.c_str(), 0600));
-    const std::string strDangling = strMixed + "/gone";
     ASSERT_EQ(0, symlink((strMixed + "/nowhere").c_str(), strDangling.c_str()));
-    const std::string strDevice = strMixed + "/zero";
     ASSERT_EQ(0, symlink("/dev/zero", strDevice.c_str()));
 
-    ASSERT_TRUE(
-        UploadManager::UploadFolder(strMixed, LoginManager::GetTarget(), ISPTypeAuto, true));
+    ASSERT_TRUE(UploadFolder(strMixed));
     ASSERT_TRUE(WaitForStatus(strMixed, TaskStatusError));
-    ErrorList errors;
-    FolderManager::LoadUnfinishTask(strMixed, errors);
-    EXPECT_EQ((ErrorList{{strDangling, Gbk("不是普通文件，无法上传")},
-                         {strDevice, Gbk("不是普通文件，无法上传")},
-                         {strFifo, Gbk("不是普通文件，无法上传")}}),
-              errors);
-    std::map<std::string, std::string> uploaded = {
-        {"mixed/a.bin", enginetest::FileSha1(strMixed + "/a.bin")},
-        {"mixed/sub/b.bin", enginetest::FileSha1(strMixed + "/sub/b.bin")}};
-    EXPECT_EQ(uploaded, Remote().files);
+    const std::string strNotRegular = Gbk("不是普通文件，无法上传");
+    const ErrorList errors = {
+        {strDangling, strNotRegular}, {strDevice, strNotRegular}, {strFifo, strNotRegular}};
+    EXPECT_EQ(errors, FailedFiles(strMixed));
+    EXPECT_EQ(LocalTree(strMixed), Remote().files);
     EXPECT_EQ(2u, Dispatches().size());
 
-    // starting it again tries nothing: the failed entries still cannot be read
+    // starting it again tries nothing: the failed entries still cannot be read, and the folder
+    // is not empty for them
     const int nErrors = m_reports.Count(strMixed, TaskStatusError);
-    ASSERT_TRUE(
-        UploadManager::UploadFolder(strMixed, LoginManager::GetTarget(), ISPTypeAuto, true));
+    ASSERT_TRUE(UploadFolder(strMixed));
     ASSERT_TRUE(WaitForCount(strMixed, TaskStatusError, nErrors + 1));
     EXPECT_EQ(2u, Dispatches().size());
-    ErrorList again;
-    FolderManager::LoadUnfinishTask(strMixed, again);
-    EXPECT_EQ(errors, again) << "a folder with failed entries is not empty";
+    EXPECT_EQ(errors, FailedFiles(strMixed));
 }
 
-TEST_F(FolderListingTest, AFolderAddedAgainWhileItIsListedIsNotAnEmptyFolder) {
-    ASSERT_TRUE(Login());
-    const int nFiles = 4000;
-    const std::string strMany = MakeMany("many", nFiles);
-    // both stopped; the second call comes while the first one's listing is still running
-    const std::string strT = LoginManager::GetTarget();
-    ASSERT_TRUE(UploadManager::UploadFolder(strMany, strT, ISPTypeAuto, false));
+TEST_F(FolderListingTest, AFolderAddedAgainOrLoggedOutWhileItIsListed) {
+    ASSERT_TRUE(Login("alice", "wonderland"));
+    // a folder of 4,000 one-byte files in folders of 400, quick to make and slow to list
+    const std::string strMany = FolderPath("many");
+    for (int i = 0; i < 4000; ++i) {
+        const std::string strDir = strMany + "/d" + std::to_string(i / 400);
+        if (i % 400 == 0)
+            Utils::CreateDir(strDir);
+        velmotest::WriteFile(strDir + "/f" + std::to_string(i), "x");
+    }
+    auto listingEnds = [] {
+        return velmotest::waitFor([] { return velmotest::ThreadsNamed("velmo-folder") == 0; },
+                                  std::chrono::seconds(30));
+    };
+    // both stopped; the second call comes while the first one's listing is still running, and
+    // finds a folder that is not empty
+    ASSERT_TRUE(UploadFolder(strMany, false));
     ASSERT_TRUE(WaitForStatus(strMany, TaskStatusStop));  // registered, now being listed
-    ASSERT_TRUE(UploadManager::UploadFolder(strMany, strT, ISPTypeAuto, false));
-    ASSERT_TRUE(velmotest::waitFor([] { return velmotest::ThreadsNamed("velmo-folder") == 0; },
-                                   std::chrono::seconds(30)));
+    ASSERT_TRUE(UploadFolder(strMany, false));
+    ASSERT_TRUE(listingEnds());
     long long nTotal = 0, nUploaded = 0;
     std::string strTarget;
     std::vector<std::string> files;
     ResumeManager::GetFolderResumeInfo(strMany, nTotal, nUploaded, strTarget, files);
-    EXPECT_EQ(static_cast<size_t>(nFiles), files.size());
+    EXPECT_EQ(4000u, files.size());
     UploadManager::CancelTask(strMany);
     ASSERT_TRUE(WaitForStatus(strMany, TaskStatusCancel));
     for (const enginetest::Report& report : m_reports.All())
         EXPECT_NE(TaskStatusError, report.status) << report.strFilePath;
-}
 
-TEST_F(FolderListingTest, AFolderStillBeingListedAtLogoutStaysWithItsUser) {
-    ASSERT_TRUE(Login("alice", "wonderland"));
-    const std::string strMany = MakeMany("many", 4000);
-    ASSERT_TRUE(UploadManager::UploadFolder(strMany, LoginManager::GetTarget(), ISPTypeAuto, true));
+    // a logout while it is listed: the folder stays with its user
+    ASSERT_TRUE(UploadFolder(strMany));
     Logout();
     const size_t nBefore = m_reports.Size();
     ASSERT_TRUE(Login("bob", "builder"));
-    ASSERT_TRUE(velmotest::waitFor([] { return velmotest::ThreadsNamed("velmo-folder") == 0; },
-                                   std::chrono::seconds(30)));
+    ASSERT_TRUE(listingEnds());
     EXPECT_EQ(0, UploadManager::GetTaskCount());
     EXPECT_EQ(nullptr, FolderManager::GetTask(strMany));
     std::vector<std::string> paths;

@@ -14,15 +14,6 @@ using namespace _VelmoUpload;
 
 namespace foldertest {
 
-namespace {
-
-std::string Body(const std::string& strRequest) {
-    std::string::size_type nPos = strRequest.find("\r\n\r\n");
-    return nPos == std::string::npos ? std::string() : strRequest.substr(nPos + 4);
-}
-
-}  // namespace
-
 std::map<std::string, std::string> FolderTest::LocalTree(const std::string& strFolder) const {
     std::map<std::string, std::string> files;
     const size_t nBase = Utils::GetParentDir(strFolder).size() + 1;
@@ -48,55 +39,46 @@ RemoteTree FolderTest::Remote(const std::string& strAccount) {
     // a folder's path: its names up to the root, which itself has none
     auto pathOf = [&](long long nId) {
         std::string strPath;
-        while (nId != account.nRootFolder && folders.count(nId)) {
+        for (; nId != account.nRootFolder && folders.count(nId); nId = folders[nId].nParentId)
             strPath = folders[nId].strName + (strPath.empty() ? "" : "/" + strPath);
-            nId = folders[nId].nParentId;
-        }
         return strPath;
     };
     for (const auto& entry : folders) {
-        const std::string strTarget =
-            "U_" + std::to_string(account.nId) + "_" + std::to_string(entry.first);
-        const std::string strPath = pathOf(entry.first);
-        tree.pathOfTarget[strTarget] = strPath;
         if (entry.first == account.nRootFolder)
             continue;
-        tree.folders.insert(strPath);
-        tree.targetOf[strPath] = strTarget;
+        tree.folders.insert(pathOf(entry.first));
+        tree.targetOf[pathOf(entry.first)] =
+            "U_" + std::to_string(account.nId) + "_" + std::to_string(entry.first);
     }
     for (const standin::StoredFile& file : records.FilesOf(account.nId)) {
         std::string strDir = pathOf(file.nFolderId);
         std::string strPath = strDir.empty() ? file.strName : strDir + "/" + file.strName;
-        tree.files[strPath] = file.strSha1;
-        ++tree.fileRecords[strPath];
+        EXPECT_TRUE(tree.files.emplace(strPath, file.strSha1).second) << strPath << " stored twice";
     }
     return tree;
 }
 
-std::vector<Dispatch> FolderTest::Dispatches() const {
+std::vector<Dispatch> FolderTest::Dispatches(const std::string& strFileName) const {
     static const std::vector<std::string> kBodyKeys = {
         "userid", "filename", "filesize", "target", "path", "fileid", "quickid", "pickcode"};
+    const std::string kStart = "POST /files/";
     std::vector<Dispatch> dispatches;
-    for (const std::string& strRequest : m_proxy.Requests("POST /files/")) {
-        Dispatch dispatch;
-        const std::string::size_type nKind = std::string("POST /files/").size();
-        dispatch.strKind = strRequest.substr(nKind, strRequest.find_first_of("? ", nKind) - nKind);
-        standin::FormFields body = standin::FormFields::Parse(Body(strRequest), kBodyKeys);
-        dispatch.strFileName = body.Get("filename");
-        dispatch.strTarget = body.Get("target");
-        dispatch.strPath = body.Get("path");
-        dispatch.strPickCode = body.Get("pickcode");
-        dispatches.push_back(dispatch);
+    for (const std::string& strRequest : m_proxy.Requests(kStart)) {
+        const std::string::size_type nBody = strRequest.find("\r\n\r\n");
+        standin::FormFields body = standin::FormFields::Parse(
+            nBody == std::string::npos ? std::string() : strRequest.substr(nBody + 4), kBodyKeys);
+        const std::string::size_type nKindEnd = strRequest.find_first_of("? ", kStart.size());
+        Dispatch dispatch{strRequest.substr(kStart.size(), nKindEnd - kStart.size()),
+                          body.Get("filename"), body.Get("target"), body.Get("path"),
+                          body.Get("pickcode")};
+        if (strFileName.empty() || dispatch.strFileName == strFileName)
+            dispatches.push_back(dispatch);
     }
     return dispatches;
 }
 
-std::vector<Dispatch> FolderTest::DispatchesOf(const std::string& strFileName) const {
-    std::vector<Dispatch> found;
-    for (const Dispatch& dispatch : Dispatches())
-        if (dispatch.strFileName == strFileName)
-            found.push_back(dispatch);
-    return found;
+bool FolderTest::UploadFolder(const std::string& strFolder, bool bStart) {
+    return UploadManager::UploadFolder(strFolder, LoginManager::GetTarget(), ISPTypeAuto, bStart);
 }
 
 std::string FolderTest::ResumeFile() const {
@@ -113,37 +95,14 @@ std::vector<std::string> FolderTest::ResumeSections(const std::string& strFile) 
     return std::vector<std::string>(sections.begin(), sections.end());
 }
 
-bool FolderTest::WaitForResumeFile(const std::string& strFile, std::set<std::string> expected) {
+bool FolderTest::WaitForResumeFile(const std::string& strFile,
+                                   std::multiset<std::string> expected) {
     return velmotest::waitFor(
         [&] {
             std::vector<std::string> sections = ResumeSections(strFile);
-            return std::set<std::string>(sections.begin(), sections.end()) == expected &&
-                   sections.size() == expected.size();
+            return std::multiset<std::string>(sections.begin(), sections.end()) == expected;
         },
         std::chrono::seconds(10));
-}
-
-void FolderTest::Logout() {
-    UploadManager::UnInitialize();
-    LoginManager::Logout();
-}
-
-void FolderTest::RememberFolder(const std::string& strFolder,
-                                const std::vector<std::string>& files) {
-    for (const std::string& strPath : files) {
-        TaskInfo task;
-        task.strFolderPath = strFolder;
-        task.strFolderTarget = LoginManager::GetTarget();
-        task.strFilePath = strPath;
-        long long nSize = 0;
-        ASSERT_TRUE(Utils::GetFileSize(strPath, nSize)) << strPath;
-        task.nFileSize = nSize;
-        ASSERT_TRUE(ResumeManager::Update(&task, false));
-    }
-    // a restart of the program with the login remembered: the store is written and read again
-    UploadManager::UnInitialize();
-    UploadManager::Initialize(&velmotest::ReportLog::Record, &m_reports);
-    ASSERT_TRUE(WaitForStatus(strFolder, TaskStatusStop));
 }
 
 }  // namespace foldertest

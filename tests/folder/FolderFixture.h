@@ -13,11 +13,9 @@ namespace foldertest {
 
 // Files and folders of one account, paths relative to the account's root ("pics/2012/x.jpg").
 struct RemoteTree {
-    std::map<std::string, std::string> files;         // path -> SHA-1
-    std::map<std::string, int> fileRecords;           // path -> how many file records it has
-    std::set<std::string> folders;                    // every folder below the root
-    std::map<std::string, std::string> pathOfTarget;  // "U_<user>_<folder>" -> folder path
-    std::map<std::string, std::string> targetOf;      // folder path -> "U_<user>_<folder>"
+    std::map<std::string, std::string> files;     // path -> SHA-1
+    std::set<std::string> folders;                // every folder below the root
+    std::map<std::string, std::string> targetOf;  // folder path -> "U_<user>_<folder>"
 };
 
 // One dispatch request (upload, resume or cancel) as the client sent it.
@@ -30,24 +28,16 @@ class FolderTest : public enginetest::ProxiedEngineTest {
 protected:
     // Files of the local folder, paths relative to the folder's parent, as on the service.
     std::map<std::string, std::string> LocalTree(const std::string& strFolder) const;
+    // The account's tree; a file stored twice under one path fails the test.
     RemoteTree Remote(const std::string& strAccount = "alice");
-    std::vector<Dispatch> Dispatches() const;
-    // The dispatch requests that named a file of that name, in the order they were sent.
-    std::vector<Dispatch> DispatchesOf(const std::string& strFileName) const;
+    std::vector<Dispatch> Dispatches(const std::string& strFileName = std::string()) const;
+    // The folder into the account's own folder, started or added stopped.
+    bool UploadFolder(const std::string& strFolder, bool bStart = true);
 
-    // Where the engine keeps the logged-in user's resume file.
-    std::string ResumeFile() const;
-    // The sections of a resume file on disk (empty when it does not exist).
+    std::string ResumeFile() const;  // the logged-in user's
     static std::vector<std::string> ResumeSections(const std::string& strFile);
     // Waits until the file on disk holds exactly these sections, in any order.
-    bool WaitForResumeFile(const std::string& strFile, std::set<std::string> expected);
-
-    // Ends the engine and the session, as a logout from the window does.
-    void Logout();
-
-    // Makes a folder known from an earlier session, its files remembered in this order: the
-    // order in which a start queues them, so the dispatch order is fixed.
-    void RememberFolder(const std::string& strFolder, const std::vector<std::string>& files);
+    bool WaitForResumeFile(const std::string& strFile, std::multiset<std::string> expected);
 
     std::string FolderPath(const std::string& strName) const { return m_strWork + "/" + strName; }
 };
