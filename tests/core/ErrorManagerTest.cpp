@@ -1,5 +1,5 @@
 // The error catalogue: GBK texts checked against an independent conversion, every code known,
-// the fallback, and the service's own message first.
+// and the fallback.
 #include <gtest/gtest.h>
 #include <iconv.h>
 
@@ -43,17 +43,6 @@ TEST(ErrorManagerTest, EveryCodeHasItsGbkTextAndOthersFallBack) {
     EXPECT_EQ(strUnknown, ErrorManager::GetErrorMessage(75));
     EXPECT_EQ(strUnknown, ErrorManager::GetErrorMessage(-1));
     EXPECT_EQ("", ErrorManager::GetErrorMessage(0));
-}
-
-TEST(ErrorManagerTest, TaskMessagePrefersTheServiceText) {
-    EXPECT_EQ(ToGbk("未知错误"), ErrorManager::GetErrorMessage(static_cast<TaskInfo*>(nullptr)));
-    TaskInfo task;
-    task.strErrorMsg = ToGbk("参数不全");
-    EXPECT_EQ("", ErrorManager::GetErrorMessage(&task)) << "code 0 means no error at all";
-    task.nErrorCode = 402;
-    EXPECT_EQ(ToGbk("参数不全"), ErrorManager::GetErrorMessage(&task));
-    task.strErrorMsg.clear();
-    EXPECT_EQ(ToGbk("参数错误"), ErrorManager::GetErrorMessage(&task));
 }
 
 }  // namespace
