@@ -6,7 +6,6 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "EngineSupport.h"
@@ -97,7 +96,7 @@ protected:
     velmotest::LoginCounter m_counter;
 };
 
-TEST_F(ResumeManagerTest, UpdateWritesNineKeysAndGetResumeInfoReadsThemBack) {
+TEST_F(ResumeManagerTest, UpdateWritesNineKeysOfSingleFilesAndFolderMembers) {
     LoginAs("7");
     ASSERT_TRUE(ResumeManager::Initialize());
     EXPECT_FALSE(ResumeManager::Initialize()) << "already open";
@@ -123,16 +122,6 @@ TEST_F(ResumeManagerTest, UpdateWritesNineKeysAndGetResumeInfoReadsThemBack) {
                            "folderpath=/w/dir\nfoldertarget=FT\nisp=2\npickcode=pc1\n"
                            "quickid=QUICK\ntarget=\nuploadsize=250\n"))
         << strFile;
-
-    member.nUploadSize = 900;
-    ASSERT_TRUE(ResumeManager::Update(&member, false));
-    ResumeInfo info;
-    ASSERT_TRUE(ResumeManager::GetResumeInfo("/w/dir/member.bin", info));
-    EXPECT_EQ(std::make_tuple("HASH-/w/dir/member.bin", "QUICK", "pc1", "/w/dir", "FT", "", 1000,
-                              900, ISPTypeCnc),
-              std::make_tuple(info.strFileHash, info.strFileMDVelmo, info.strPickCode,
-                              info.strFolderPath, info.strFolderTarget, info.strTarget,
-                              info.nFileSize, info.nUploadSize, info.ispType));
 
     TaskInfo noPath;
     EXPECT_FALSE(ResumeManager::Update(&noPath, true));
