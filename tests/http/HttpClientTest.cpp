@@ -99,6 +99,8 @@ TEST_F(HttpClientTest, RequestsThatCannotBeMadeFailAtOnce) {
     EXPECT_FALSE(QvHttpClient().Post("http://127.0.0.1:/x", "a=1", strResponse));
     EXPECT_FALSE(QvHttpClient().Get("http://127.0.0.1:70000/x", strResponse));
     EXPECT_LT(steady_clock::now() - start, seconds(10));
+    // a name that never resolves, untimed: the lookup is the resolver's
+    EXPECT_FALSE(QvHttpClient().Get("http://no-such-host.invalid/x", strResponse));
 }
 
 // Raw reply bytes to outcome. A good reply on a connection the server keeps open must end

@@ -1,5 +1,5 @@
-// The socket layer against real loopback peers: refusals and bad arguments, the receive buffer's
-// life, peers that close, reset or fall silent, the time-outs, and lookups from many threads.
+// The socket layer against real loopback peers: the receive buffer's life, peers that close,
+// reset or fall silent, the time-outs, and lookups from many threads.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TestHttpServer.h"
+#include "WaitFor.h"
 #include "http/sockets/NetTimeouts.h"
 #include "http/sockets/proxy.h"
 
@@ -40,29 +41,6 @@ protected:
         return socket.Initialize() && socket.Open(pHost, nPort);
     }
 };
-
-TEST_F(SocketTest, OpenRefusesBadHostsAndPortsWithTheirError) {
-    TestHttpServer server(Behaviour::Silent());
-    const struct {
-        const char* pHost;
-        uint16_t nPort;
-        bool bInitialise;
-        _VelmoUpload::CSocketError eError;
-    } kCases[] = {
-        {"127.0.0.1", server.Port(), false, _VelmoUpload::SocketInvalidSocket},
-        {"127.0.0.1", 0, true, _VelmoUpload::SocketInvalidPort},
-        {nullptr, server.Port(), true, _VelmoUpload::SocketInvalidAddress},
-        {"no-such-host.invalid", 80, true, _VelmoUpload::SocketInvalidAddress},  // never resolves
-        {"127.0.0.1", TestHttpServer::UnusedPort(), true, _VelmoUpload::SocketConnectionRefused},
-    };
-    for (const auto& c : kCases) {
-        CActiveSocket socket;
-        ASSERT_TRUE(!c.bInitialise || socket.Initialize());
-        EXPECT_FALSE(socket.Open(c.pHost, c.nPort)) << (c.pHost ? c.pHost : "null");
-        EXPECT_EQ(c.eError, socket.GetSocketError()) << (c.pHost ? c.pHost : "null");
-    }
-    EXPECT_EQ(0, server.Connections()) << "a rejected Open must not connect anywhere";
-}
 
 TEST_F(SocketTest, ConnectGivesUpAtTheConnectTimeout) {
     // A listener with a backlog of 0 that never accepts: once one connection fills its queue,
@@ -138,7 +116,7 @@ TEST_F(SocketTest, SendCompletesABufferThatAStallingPeerTakesInParts) {
     const std::string strAll = strHead + strBody;
     EXPECT_EQ(static_cast<int32_t>(strAll.size()),
               socket.Send(reinterpret_cast<const uint8_t*>(strAll.data()), strAll.size()));
-    ASSERT_TRUE(server.WaitForRequests(1, seconds(30)));
+    ASSERT_TRUE(velmotest::waitFor([&] { return !server.Requests().empty(); }, seconds(30)));
     EXPECT_TRUE(server.Requests()[0] == strAll) << "the peer got a different byte stream";
 }
 
