@@ -1,4 +1,4 @@
-// The shared records: ownership of the open file and the status rule.
+// The shared records: ownership of the open file and the summary text.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 
@@ -35,15 +35,7 @@ TEST_F(TaskModelTest, DestroyingATaskClosesItsFileOnce) {
     EXPECT_EQ(nBefore, CountOpenDescriptors());
 }
 
-TEST_F(TaskModelTest, StoppedOrCancelledTasksNeverRunAgain) {
-    for (TaskStatus from : {TaskStatusStop, TaskStatusCancel}) {
-        EXPECT_FALSE(IsStatusChangeAllowed(from, TaskStatusHash));
-        EXPECT_FALSE(IsStatusChangeAllowed(from, TaskStatusUpload));
-        EXPECT_TRUE(IsStatusChangeAllowed(from, TaskStatusError));
-        EXPECT_TRUE(IsStatusChangeAllowed(from, TaskStatusInit));
-    }
-    EXPECT_TRUE(IsStatusChangeAllowed(TaskStatusStop, TaskStatusCancel));
-    EXPECT_TRUE(IsStatusChangeAllowed(TaskStatusError, TaskStatusUpload));
+TEST(TaskSummaryTest, FiguresPast4GiBAndHundredsOfHours) {
     EXPECT_EQ("3,5368709120,1048576,100:00:05", MakeTaskSummary(3, 5368709120LL, 1048576, 360005));
 }
 

@@ -19,25 +19,13 @@ desktop-file-validate "$src/data/org.vurozudeduz.Vurozudeduz.desktop" ||
 appstreamcli validate --no-net "$src/data/org.vurozudeduz.Vurozudeduz.metainfo.xml" ||
     fail "metainfo does not validate"
 
-# big-endian 32-bit number at byte offset $2 of file $1
-be32() {
-    local b
-    read -r -a b < <(od -An -tu1 -j"$2" -N4 "$1")
-    echo $(( (b[0] << 24) | (b[1] << 16) | (b[2] << 8) | b[3] ))
-}
-
+# a PNG's signature, then its width and height as big-endian numbers at bytes 16 and 20
 check_png() {
-    local file=$1 width=$2 height=$3
-    if [ ! -f "$file" ]; then
-        fail "$file is missing"
-    elif [ "$(head -c 8 "$file" | od -An -tx1 | tr -d ' \n')" != 89504e470d0a1a0a ]; then
-        fail "$file is not a PNG"
-    else
-        local w h
-        w=$(be32 "$file" 16)
-        h=$(be32 "$file" 20)
-        [ "$w" = "$width" ] && [ "$h" = "$height" ] ||
-            fail "$file is ${w}x${h}, want ${width}x${height}"
+    local size
+    if [ "$(head -c 8 "$1" 2>/dev/null | od -An -tx1 | tr -d ' \n')" != 89504e470d0a1a0a ]; then
+        fail "$1 is missing or not a PNG"
+    elif size=$(od -An -tu4 --endian=big -j16 -N8 "$1" | xargs) && [ "$size" != "$2 $3" ]; then
+        fail "$1 is ${size/ /x}, want ${2}x${3}"
     fi
 }
 

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 
@@ -16,14 +17,11 @@ void ReportLog::Record(std::string strFileName, std::string strFilePath, int64_t
                        double fHashPercent, int nErrorCode, std::string strErrorMsg,
                        std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
                        void* data) {
-    static_cast<ReportLog*>(data)->Add(Report(strFileName, strFilePath, nFileSize, nUploadSize,
-                                              nSpeed, tLeftTime, status, fHashPercent, nErrorCode,
-                                              strErrorMsg, strPickCode, bIsFolder, strTaskInfo));
-}
-
-void ReportLog::Add(const Report& report) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_reports.push_back(report);
+    ReportLog* pLog = static_cast<ReportLog*>(data);
+    std::lock_guard<std::mutex> lock(pLog->m_lock);
+    pLog->m_reports.emplace_back(strFileName, strFilePath, nFileSize, nUploadSize, nSpeed,
+                                 tLeftTime, status, fHashPercent, nErrorCode, strErrorMsg,
+                                 strPickCode, bIsFolder, strTaskInfo);
 }
 
 std::vector<Report> ReportLog::All() const {
@@ -42,11 +40,9 @@ std::vector<Report> ReportLog::For(const std::string& strPath, size_t nFrom) con
 
 Report ReportLog::Last(const std::string& strPath) const {
     std::vector<Report> found = For(strPath);
-    if (!found.empty())
-        return found.back();
     Report none;
     none.status = -1;
-    return none;
+    return found.empty() ? none : found.back();
 }
 
 std::vector<Report> ReportLog::Running(const std::string& strPath, size_t nFrom) const {
@@ -59,10 +55,9 @@ std::vector<Report> ReportLog::Running(const std::string& strPath, size_t nFrom)
 }
 
 int ReportLog::Count(const std::string& strPath, int status) const {
-    int nCount = 0;
-    for (const Report& report : For(strPath))
-        nCount += report.status == status ? 1 : 0;
-    return nCount;
+    const std::vector<Report> found = For(strPath);
+    return static_cast<int>(std::count_if(found.begin(), found.end(),
+                                          [&](const Report& r) { return r.status == status; }));
 }
 
 size_t ReportLog::Size() const {
@@ -73,14 +68,6 @@ size_t ReportLog::Size() const {
 void ReportLog::Clear() {
     std::lock_guard<std::mutex> lock(m_lock);
     m_reports.clear();
-}
-
-LoginCounter::LoginCounter() {
-    _VelmoUpload::LoginManager::AddObserver(this);
-}
-
-LoginCounter::~LoginCounter() {
-    _VelmoUpload::LoginManager::RemoveObserver(this);
 }
 
 bool LoginCounter::LoginAndWait(const std::string& strAccount, const std::string& strPwd,

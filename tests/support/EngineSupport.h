@@ -26,7 +26,6 @@ public:
                        double fHashPercent, int nErrorCode, std::string strErrorMsg,
                        std::string strPickCode, bool bIsFolder, std::string strTaskInfo,
                        void* data);
-    void Add(const Report& report);
     std::vector<Report> All() const;
     // Reports of the path, from report nFrom on.
     std::vector<Report> For(const std::string& strPath, size_t nFrom = 0) const;
@@ -46,8 +45,8 @@ private:
 // Counts LoginFinish and LogoutFinish; registered for its lifetime.
 class LoginCounter : public _VelmoUpload::LoginObserver {
 public:
-    LoginCounter();
-    ~LoginCounter();
+    LoginCounter() { _VelmoUpload::LoginManager::AddObserver(this); }
+    ~LoginCounter() { _VelmoUpload::LoginManager::RemoveObserver(this); }
     void LoginFinish() override { ++m_nLogins; }
     void LogoutFinish() override { ++m_nLogouts; }
     // Starts a login and waits for its LoginFinish; the outcome is LoginManager::IsLogin().

@@ -2,13 +2,9 @@
 // port, so every test gets a free one.
 #include "StandinFixture.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
-#include <thread>
 
 #include "WaitFor.h"
 #include "http/QvHttpClient.h"
@@ -24,29 +19,6 @@
 extern char** environ;
 
 namespace velmotest {
-
-namespace {
-
-long long FileSize(const std::string& strPath) {
-    struct stat st;
-    return stat(strPath.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
-}
-
-bool Accepts(uint16_t nPort) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(nPort);
-    bool bOk = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    close(fd);
-    return bOk;
-}
-
-}  // namespace
 
 std::string StandinBinary() {
     const char* pDir = getenv("VELMO_BIN_DIR");
@@ -56,10 +28,6 @@ std::string StandinBinary() {
     ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
     std::string strSelf = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
     return strSelf.substr(0, strSelf.rfind('/') + 1) + "velmo-standin";
-}
-
-StandinProcess::~StandinProcess() {
-    Stop();
 }
 
 bool StandinProcess::Start(const std::string& strDataDir, const std::string& strLogPath,
@@ -76,7 +44,7 @@ bool StandinProcess::Start(const std::string& strDataDir, const std::string& str
         vPtrs.push_back(&s[0]);
     vPtrs.push_back(nullptr);
 
-    long long nLogStart = FileSize(strLogPath);
+    const size_t nLogStart = ReadFile(strLogPath).size();
     const int nLogFd = open(strLogPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (nLogFd < 0) {
         strError = "cannot open " + strLogPath + ": " + strerror(errno);
@@ -103,36 +71,31 @@ bool StandinProcess::Start(const std::string& strDataDir, const std::string& str
     }
 
     // The first line it prints is "listening on http://ADDR:PORT".
-    const std::string strMark = "listening on http://";
     uint16_t nPort = 0;
     bool bExited = false;
     waitFor(
         [&] {
             int nStatus = 0;
             if (waitpid(m_pid, &nStatus, WNOHANG) == m_pid) {
-                bExited = true;
                 m_nExitStatus = nStatus;
-                return true;
+                return bExited = true;
             }
-            std::string strLog = ReadFile(strLogPath).substr(static_cast<size_t>(nLogStart));
-            std::string::size_type nPos = strLog.find(strMark);
-            if (nPos == std::string::npos)
-                return false;
+            std::string strLog = ReadFile(strLogPath).substr(nLogStart);
+            std::string::size_type nPos = strLog.find("listening on http://");
             std::string::size_type nEol = strLog.find('\n', nPos);
-            if (nEol == std::string::npos)
+            if (nPos == std::string::npos || nEol == std::string::npos)
                 return false;
-            std::string strLine = strLog.substr(nPos, nEol - nPos);
-            nPort = static_cast<uint16_t>(atoi(strLine.c_str() + strLine.rfind(':') + 1));
+            nPort = static_cast<uint16_t>(atoi(strLog.c_str() + strLog.rfind(':', nEol) + 1));
             return true;
         },
         std::chrono::seconds(20));
     if (bExited) {
         m_pid = -1;
-        strError = "velmo-standin exited at start: " +
-                   ReadFile(strLogPath).substr(static_cast<size_t>(nLogStart));
+        strError = "velmo-standin exited at start: " + ReadFile(strLogPath).substr(nLogStart);
         return false;
     }
-    if (nPort == 0 || !waitFor([&] { return Accepts(nPort); }, std::chrono::seconds(10))) {
+    // the line comes once the port listens, so connections from now on are taken
+    if (nPort == 0) {
         Stop(true);
         strError = "velmo-standin did not start listening";
         return false;
@@ -173,27 +136,11 @@ void StandinFixture::TearDown() {
     TempHomeTest::TearDown();
 }
 
-void StandinFixture::RestartStandin(bool bCrash) {
-    RestartStandin(m_vArgs, bCrash);
-}
-
 void StandinFixture::RestartStandin(const std::vector<std::string>& vArgs, bool bCrash) {
     m_standin.Stop(bCrash);
     m_vArgs = vArgs;
     std::string strError;
     ASSERT_TRUE(m_standin.Start(m_strStandinData, m_strStandinLog, m_vArgs, strError)) << strError;
-}
-
-std::string StandinFixture::StandinHost() const {
-    return "127.0.0.1:" + std::to_string(StandinPort());
-}
-
-std::string StandinFixture::StandinUrl(const std::string& strPath) const {
-    return "http://" + StandinHost() + strPath;
-}
-
-std::string StandinFixture::StandinLog() const {
-    return ReadFile(m_strStandinLog);
 }
 
 std::vector<std::string> StandinFixture::LogLines(const std::string& strText) const {
@@ -211,16 +158,17 @@ bool StandinFixture::WaitForLog(const std::string& strText, size_t nCount,
 }
 
 void StandinFixture::Fault(const std::string& strParams) {
-    _VelmoUpload::QvHttpClient client;
     std::string strResponse;
-    ASSERT_TRUE(client.Post(StandinUrl("/_standin/fault"), strParams, strResponse))
+    ASSERT_TRUE(
+        _VelmoUpload::QvHttpClient().Post(StandinUrl("/_standin/fault"), strParams, strResponse))
         << strParams << ": " << strResponse;
 }
 
 void StandinFixture::ClearFaults() {
-    _VelmoUpload::QvHttpClient client;
     std::string strResponse;
-    ASSERT_TRUE(client.Post(StandinUrl("/_standin/reset"), "all=0", strResponse)) << strResponse;
+    ASSERT_TRUE(
+        _VelmoUpload::QvHttpClient().Post(StandinUrl("/_standin/reset"), "all=0", strResponse))
+        << strResponse;
 }
 
 }  // namespace velmotest

@@ -20,7 +20,7 @@ std::string StandinBinary();
 class StandinProcess {
 public:
     StandinProcess() = default;
-    ~StandinProcess();
+    ~StandinProcess() { Stop(); }
     StandinProcess(const StandinProcess&) = delete;
     StandinProcess& operator=(const StandinProcess&) = delete;
 
@@ -51,17 +51,19 @@ protected:
     virtual std::vector<std::string> StandinArgs() const { return {}; }
     // Stops it and starts it again on the same port with the same data folder, with the same
     // options or with vArgs.
-    void RestartStandin(bool bCrash = false);
+    void RestartStandin(bool bCrash = false) { RestartStandin(m_vArgs, bCrash); }
     void RestartStandin(const std::vector<std::string>& vArgs, bool bCrash = false);
 
     uint16_t StandinPort() const { return m_standin.Port(); }
     // "127.0.0.1:PORT", the form of the client's API host.
-    std::string StandinHost() const;
+    std::string StandinHost() const { return "127.0.0.1:" + std::to_string(StandinPort()); }
     // "http://127.0.0.1:PORT" followed by strPath.
-    std::string StandinUrl(const std::string& strPath = std::string()) const;
+    std::string StandinUrl(const std::string& strPath = std::string()) const {
+        return "http://" + StandinHost() + strPath;
+    }
     const std::string& StandinDataDir() const { return m_strStandinData; }
     // Everything it has printed so far, one line per request after the first.
-    std::string StandinLog() const;
+    std::string StandinLog() const { return ReadFile(m_strStandinLog); }
     // Lines of that log that contain strText.
     std::vector<std::string> LogLines(const std::string& strText) const;
     bool WaitForLog(const std::string& strText, size_t nCount,

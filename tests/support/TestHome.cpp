@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
-#include <vector>
 
 #include "utils/Utils.h"
 
@@ -17,25 +15,21 @@ namespace velmotest {
 
 std::string MakeTempDir(const std::string& strPrefix) {
     const char* pTmp = getenv("TMPDIR");
-    std::string strTemplate =
-        std::string(pTmp && *pTmp ? pTmp : "/tmp") + "/" + strPrefix + "XXXXXX";
-    std::vector<char> buf(strTemplate.begin(), strTemplate.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        ADD_FAILURE() << "mkdtemp failed for " << strTemplate;
+    std::string strPath = std::string(pTmp && *pTmp ? pTmp : "/tmp") + "/" + strPrefix + "XXXXXX";
+    if (!mkdtemp(&strPath[0])) {
+        ADD_FAILURE() << "mkdtemp failed for " << strPath;
         return std::string();
     }
-    return std::string(buf.data());
-}
-
-static int RemoveEntry(const char* pPath, const struct stat*, int, struct FTW*) {
-    return remove(pPath);
+    return strPath;
 }
 
 void RemoveTree(const std::string& strPath) {
     if (strPath.empty())
         return;
-    nftw(strPath.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    auto removeEntry = [](const char* pPath, const struct stat*, int, struct FTW*) {
+        return remove(pPath);
+    };
+    nftw(strPath.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 void WriteFile(const std::string& strPath, const std::string& strContent) {

@@ -15,36 +15,23 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "WaitFor.h"
-
 namespace velmotest {
 
 namespace {
 
-std::string LowerCase(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Content-Length of a request header, 0 when there is none.
 size_t ContentLength(const std::string& strHeader) {
-    std::string strLower = LowerCase(strHeader);
-    std::string::size_type nPos = strLower.find("\r\ncontent-length:");
-    if (nPos == std::string::npos)
-        return 0;
-    return static_cast<size_t>(strtoull(strHeader.c_str() + nPos + 17, nullptr, 10));
+    const char* pField = strcasestr(strHeader.c_str(), "\r\ncontent-length:");
+    return pField ? static_cast<size_t>(strtoull(pField + 17, nullptr, 10)) : 0;
 }
 
 int MakeLoopbackSocket() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket() failed");
-    struct sockaddr_in addr;
-    memset(&addr, 0, sizeof(addr));
+    struct sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;  // the kernel picks a free port
     if (bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) != 0) {
         close(fd);
         throw std::runtime_error("bind() to a loopback port failed");
@@ -60,46 +47,6 @@ uint16_t BoundPort(int fd) {
 }
 
 }  // namespace
-
-TestHttpServer::Behaviour TestHttpServer::Behaviour::Reply(std::string strBytes) {
-    Behaviour b;
-    b.vPieces.push_back(std::move(strBytes));
-    return b;
-}
-
-TestHttpServer::Behaviour TestHttpServer::Behaviour::KeepAlive(std::string strBytes) {
-    Behaviour b = Reply(std::move(strBytes));
-    b.eEnd = End::KeepOpen;
-    return b;
-}
-
-TestHttpServer::Behaviour TestHttpServer::Behaviour::Pieces(std::vector<std::string> vPieces,
-                                                            int nPauseMs, End eEnd) {
-    Behaviour b;
-    b.vPieces = std::move(vPieces);
-    b.nPauseMs = nPauseMs;
-    b.eEnd = eEnd;
-    return b;
-}
-
-TestHttpServer::Behaviour TestHttpServer::Behaviour::Silent() {
-    Behaviour b;
-    b.eEnd = End::KeepOpen;
-    return b;
-}
-
-TestHttpServer::Behaviour TestHttpServer::Behaviour::ResetAfter(std::string strPart) {
-    Behaviour b = Reply(std::move(strPart));
-    b.eEnd = End::Reset;
-    return b;
-}
-
-TestHttpServer::Behaviour TestHttpServer::Behaviour::CloseWithoutReading() {
-    Behaviour b;
-    b.bReadRequest = false;
-    b.eEnd = End::CloseAtOnce;
-    return b;
-}
 
 TestHttpServer::TestHttpServer(Behaviour behaviour)
     : TestHttpServer(std::vector<Behaviour>{std::move(behaviour)}) {}
@@ -139,10 +86,6 @@ std::vector<std::string> TestHttpServer::Requests() const {
     return m_vRequests;
 }
 
-bool TestHttpServer::WaitForRequests(size_t nCount, std::chrono::milliseconds timeout) const {
-    return waitFor([&] { return Requests().size() >= nCount; }, timeout);
-}
-
 int TestHttpServer::Connections() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_nConnections;
@@ -150,41 +93,38 @@ int TestHttpServer::Connections() const {
 
 uint16_t TestHttpServer::UnusedPort() {
     int fd = MakeLoopbackSocket();
-    uint16_t nPort = BoundPort(fd);
+    const uint16_t nPort = BoundPort(fd);
     close(fd);
     return nPort;
 }
 
-bool TestHttpServer::WaitFd(int fd, short nEvents, int nTimeoutMs) const {
-    struct pollfd fds[2];
-    fds[0].fd = fd;
-    fds[0].events = nEvents;
-    fds[1].fd = m_nStopPipe[0];
-    fds[1].events = POLLIN;
+bool TestHttpServer::WaitFd(int fd, short nEvents) const {
+    struct pollfd fds[2] = {{fd, nEvents, 0}, {m_nStopPipe[0], POLLIN, 0}};
+    int n;
+    while ((n = poll(fds, 2, -1)) < 0 && errno == EINTR) {
+    }
+    // ready, or an error/hang-up that the next call reports
+    return n > 0 && fds[1].revents == 0;
+}
+
+size_t TestHttpServer::Recv(int fd, char* pBuf, size_t nSize) const {
     for (;;) {
-        fds[0].revents = fds[1].revents = 0;
-        int n = poll(fds, 2, nTimeoutMs);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || fds[1].revents != 0)
-            return false;
-        return true;  // ready, or an error/hang-up that the next call reports
+        if (!WaitFd(fd, POLLIN))
+            return 0;
+        ssize_t n = recv(fd, pBuf, nSize, 0);
+        if (n >= 0 || (errno != EAGAIN && errno != EINTR))
+            return n > 0 ? static_cast<size_t>(n) : 0;
     }
 }
 
 bool TestHttpServer::Pause(int nMs) const {
     // a pause is a poll of the stop pipe alone: it ends early only when the server stops
-    struct pollfd fd;
-    fd.fd = m_nStopPipe[0];
-    fd.events = POLLIN;
-    fd.revents = 0;
+    struct pollfd fd = {m_nStopPipe[0], POLLIN, 0};
     return poll(&fd, 1, nMs) == 0;
 }
 
 void TestHttpServer::AcceptLoop() {
-    for (;;) {
-        if (!WaitFd(m_nListenFd, POLLIN, -1))
-            return;
+    while (WaitFd(m_nListenFd, POLLIN)) {
         int fd = accept4(m_nListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             continue;
@@ -204,15 +144,8 @@ std::string TestHttpServer::ReadRequest(int fd, int nPauseMs) const {
     std::string strRequest;
     size_t nWanted = std::string::npos;  // total size, known once the header has ended
     std::vector<char> buf(256 * 1024);
-    while (strRequest.size() < nWanted) {
-        if (!WaitFd(fd, POLLIN, -1))
-            break;
-        ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n <= 0)
-            break;
-        strRequest.append(buf.data(), static_cast<size_t>(n));
+    for (size_t n; strRequest.size() < nWanted && (n = Recv(fd, buf.data(), buf.size())) > 0;) {
+        strRequest.append(buf.data(), n);
         if (nPauseMs > 0 && !Pause(nPauseMs))
             break;
         std::string::size_type nEnd = strRequest.find("\r\n\r\n");
@@ -223,17 +156,14 @@ std::string TestHttpServer::ReadRequest(int fd, int nPauseMs) const {
 }
 
 bool TestHttpServer::SendAll(int fd, const std::string& strBytes) const {
-    size_t nSent = 0;
-    while (nSent < strBytes.size()) {
-        if (!WaitFd(fd, POLLOUT, -1))
+    for (size_t nSent = 0; nSent < strBytes.size();) {
+        if (!WaitFd(fd, POLLOUT))
             return false;
         // MSG_NOSIGNAL: a client that went away must not take the test process down
         ssize_t n = send(fd, strBytes.data() + nSent, strBytes.size() - nSent, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        if (n < 0)
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
-        nSent += static_cast<size_t>(n);
+        nSent += n > 0 ? static_cast<size_t>(n) : 0;
     }
     return true;
 }
@@ -246,32 +176,19 @@ void TestHttpServer::Serve(int fd, const Behaviour& behaviour) {
         m_vRequests.push_back(strRequest);
     }
 
+    const std::vector<std::string> vPieces =
+        behaviour.fnReply ? std::vector<std::string>{behaviour.fnReply(strRequest)}
+                          : behaviour.vPieces;
     bool bOk = true;
-    if (behaviour.fnReply) {
-        bOk = SendAll(fd, behaviour.fnReply(strRequest));
-    } else {
-        for (size_t i = 0; bOk && i < behaviour.vPieces.size(); ++i) {
-            if (i > 0 && behaviour.nPauseMs > 0)
-                bOk = Pause(behaviour.nPauseMs);
-            if (bOk)
-                bOk = SendAll(fd, behaviour.vPieces[i]);
-        }
-    }
+    for (size_t i = 0; bOk && i < vPieces.size(); ++i)
+        bOk = (i == 0 || Pause(behaviour.nPauseMs)) && SendAll(fd, vPieces[i]);
 
     switch (behaviour.eEnd) {
         case End::Close:
             // Half-close, then drain until the client closes: closing with unread bytes
             // would turn the FIN into a reset and could cost the client the reply.
             shutdown(fd, SHUT_WR);
-            for (;;) {
-                if (!WaitFd(fd, POLLIN, -1))
-                    break;
-                char buf[4096];
-                ssize_t n = recv(fd, buf, sizeof(buf), 0);
-                if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                    continue;
-                if (n <= 0)
-                    break;
+            for (char buf[4096]; Recv(fd, buf, sizeof(buf)) > 0;) {
             }
             break;
         case End::CloseAtOnce:
@@ -280,9 +197,7 @@ void TestHttpServer::Serve(int fd, const Behaviour& behaviour) {
             Pause(-1);
             break;
         case End::Reset: {
-            struct linger stLinger;
-            stLinger.l_onoff = 1;
-            stLinger.l_linger = 0;
+            struct linger stLinger = {1, 0};
             setsockopt(fd, SOL_SOCKET, SO_LINGER, &stLinger, sizeof(stLinger));
             break;
         }

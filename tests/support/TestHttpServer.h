@@ -37,18 +37,26 @@ public:
         // When set, the reply is built from the raw request instead of taken from vPieces.
         std::function<std::string(const std::string&)> fnReply;
 
-        // Reads the request, answers, closes.
-        static Behaviour Reply(std::string strBytes);
-        // Reads the request, answers, leaves the connection open.
-        static Behaviour KeepAlive(std::string strBytes);
         static Behaviour Pieces(std::vector<std::string> vPieces, int nPauseMs,
-                                End eEnd = End::Close);
+                                End eEnd = End::Close) {
+            return {true, 0, std::move(vPieces), nPauseMs, eEnd, nullptr};
+        }
+        // Reads the request, answers, closes.
+        static Behaviour Reply(std::string strBytes) { return Pieces({std::move(strBytes)}, 0); }
+        // Reads the request, answers, leaves the connection open.
+        static Behaviour KeepAlive(std::string strBytes) {
+            return Pieces({std::move(strBytes)}, 0, End::KeepOpen);
+        }
         // Reads the request and never answers.
-        static Behaviour Silent();
+        static Behaviour Silent() { return Pieces({}, 0, End::KeepOpen); }
         // Reads the request, sends strPart, then resets the connection.
-        static Behaviour ResetAfter(std::string strPart);
+        static Behaviour ResetAfter(std::string strPart) {
+            return Pieces({std::move(strPart)}, 0, End::Reset);
+        }
         // Accepts and closes at once, leaving whatever the client sends unread.
-        static Behaviour CloseWithoutReading();
+        static Behaviour CloseWithoutReading() {
+            return {false, 0, {}, 0, End::CloseAtOnce, nullptr};
+        }
     };
 
     // Connection i follows vScript[i]; later connections follow the last entry.
@@ -63,7 +71,6 @@ public:
     std::string Url(const std::string& strPath = "/") const;
     // The raw requests read so far, in the order they were complete.
     std::vector<std::string> Requests() const;
-    bool WaitForRequests(size_t nCount, std::chrono::milliseconds timeout) const;
     int Connections() const;
 
     // A loopback port that nothing listens on (bound once, then released).
@@ -72,8 +79,10 @@ public:
 private:
     void AcceptLoop();
     void Serve(int fd, const Behaviour& behaviour);
-    // Waits for fd to become ready for nEvents; false when the server stops or time runs out.
-    bool WaitFd(int fd, short nEvents, int nTimeoutMs) const;
+    // Waits for fd to become ready for nEvents; false when the server stops.
+    bool WaitFd(int fd, short nEvents) const;
+    // One receive once fd is readable: the byte count, 0 at the end, on failure or on stop.
+    size_t Recv(int fd, char* pBuf, size_t nSize) const;
     std::string ReadRequest(int fd, int nPauseMs) const;
     bool SendAll(int fd, const std::string& strBytes) const;
     bool Pause(int nMs) const;

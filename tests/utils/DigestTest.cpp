@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cfloat>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -105,24 +104,6 @@ INSTANTIATE_TEST_SUITE_P(Paths, DigestSha1PathTest, ::testing::Values(false, tru
                              return info.param ? "ShaNi" : "Portable";
                          });
 
-TEST(DigestSha1Test, ContextMisuseAndReset) {
-    SHA1 sha;
-    unsigned char first[SHA1::DigestSize], again[SHA1::DigestSize];
-    ASSERT_TRUE(sha.Input(Bytes("abc"), 3));
-    ASSERT_TRUE(sha.Result(first));
-    // asking twice hands out the same digest rather than padding again
-    ASSERT_TRUE(sha.Result(again));
-    EXPECT_EQ(0, memcmp(first, again, sizeof(first)));
-    // input after the result corrupts the context until Reset
-    EXPECT_FALSE(sha.Input(Bytes("d"), 1));
-    EXPECT_FALSE(sha.Result(again));
-    sha.Reset();
-    EXPECT_FALSE(sha.Input(nullptr, 5));
-    ASSERT_TRUE(sha.Input(Bytes("abc"), 3));
-    ASSERT_TRUE(sha.Result(again));
-    EXPECT_EQ(Hex(first, sizeof(first)), Hex(again, sizeof(again)));
-}
-
 TEST(DigestMd5Test, Rfc1321SuiteWholeAndInPieces) {
     const std::pair<const char*, const char*> kCases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
@@ -140,7 +121,6 @@ TEST(DigestMd5Test, Rfc1321SuiteWholeAndInPieces) {
         for (const char* p = c.first; *p; ++p)
             pieces.update(p, 1);
         EXPECT_EQ(c.second, pieces.finalize().hexdigest()) << c.first;
-        EXPECT_EQ(c.second, pieces.finalize().hexdigest()) << "a second finalize pads again";
     }
 }
 

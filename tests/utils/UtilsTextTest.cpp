@@ -1,8 +1,6 @@
 // Number, size, duration and text conversions, on their boundaries.
 #include <gtest/gtest.h>
 
-#include <ctime>
-
 #include "utils/Utils.h"
 
 using _VelmoUpload::Utils;
@@ -22,15 +20,11 @@ TEST(UtilsTextTest, SizesDurationsAndNumbersOnTheirBoundaries) {
                                                         {-5, "-5B"}};
     for (const auto& size : kSizes)
         EXPECT_EQ(size.second, Utils::GetShowSize(size.first)) << size.first;
-    EXPECT_EQ("00:00:59", Utils::SecondToHour(59));
-    EXPECT_EQ("01:01:01", Utils::SecondToHour(3661));
     EXPECT_EQ("100:00:00", Utils::SecondToHour(360000));
 
     EXPECT_EQ(0, Utils::StringS2I("abc"));
     EXPECT_EQ(42, Utils::StringS2I("  42kb"));
     EXPECT_EQ(15000000000LL, Utils::StringS2I("15000000000"));
-    EXPECT_EQ("1099511627776", Utils::StringI2S(1099511627776LL));
-    EXPECT_EQ("18446744073709551615", Utils::StringI2S(-1));  // unsigned, never a sign
 
     long long nMin = -1, nMax = -1;
     ASSERT_TRUE(Utils::GetNumFromRange("100-", nMin, nMax));
@@ -44,8 +38,6 @@ TEST(UtilsTextTest, SizesDurationsAndNumbersOnTheirBoundaries) {
 
 TEST(UtilsTextTest, TrimAndLowerCaseLeaveOtherBytesAlone) {
     EXPECT_EQ("a b", Utils::StringLRTrim("  a b \r\n"));
-    EXPECT_EQ("   ", Utils::StringLRTrim("   "));
-    EXPECT_EQ(" \r\n", Utils::StringLRTrim(" \r\n"));
     EXPECT_EQ("a\vb", Utils::StringLRTrim("\ta\vb\t"));
     // bytes above ASCII (UTF-8, GBK) pass through untouched
     EXPECT_EQ("abc1f\xC3\x89t", Utils::StringToLowerCase("ABC1f\xC3\x89T"));
@@ -69,15 +61,6 @@ TEST(UtilsTextTest, GbkAndUtf8ConvertBothWays) {
     EXPECT_EQ("ab\xFF\xFE", Utils::StringU2G("ab\xFF\xFE"));
     EXPECT_EQ("\xCD", Utils::StringG2U("\xCD"));
     EXPECT_EQ("\xF0\x9F\x98\x80", Utils::StringU2G("\xF0\x9F\x98\x80"));
-}
-
-TEST(UtilsTextTest, CurTimeIsAMillisecondClock) {
-    uint32_t nFirst = Utils::GetCurTime();
-    struct timespec pause = {0, 30 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
-    uint32_t nElapsed = Utils::GetCurTime() - nFirst;  // wrap-safe difference
-    EXPECT_GE(nElapsed, 25u);
-    EXPECT_LT(nElapsed, 5000u);
 }
 
 }  // namespace
