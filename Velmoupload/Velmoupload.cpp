@@ -2,8 +2,6 @@
 // reports on them, status changes with the folder accounting, and stop and cancel.
 #include "Velmoupload.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -15,7 +13,7 @@
 #include "core/LoginManager.h"
 #include "core/ResumeManager.h"
 #include "core/UploadHandler.h"
-#include "utils/Thread.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -89,7 +87,9 @@ void UploadManager::Initialize(ProgressCallbackFun progressCallback, void* data)
     m_bInit = true;
     // one dispatch thread per engine: a thread still running from before a quick logout and
     // login simply serves the new session
-    if (!m_bDispatchRunning && StartDetachedThread(&UploadManager::_DispatchTaskThread, nullptr))
+    // named, so that the one-per-engine rule can be seen in the process's thread list
+    if (!m_bDispatchRunning &&
+        StartDetachedThread("velmo-dispatch", [] { _DispatchTaskThread(nullptr); }))
         m_bDispatchRunning = true;
     _WakeDispatch();
 }
@@ -139,13 +139,13 @@ void* UploadManager::_SelectFolderUploadThread(void* pArguments) {
     return nullptr;
 }
 
-static bool StartSelection(ThreadFun threadFun, const std::string& strTarget, ISPType ispType,
+static bool StartSelection(void* (*threadFun)(void*), const std::string& strTarget, ISPType ispType,
                            bool bAuto) {
     PUploadTarget pTarget = new UploadTarget;
     pTarget->strTarget = strTarget;
     pTarget->ispType = ispType;
     pTarget->bAuto = bAuto;
-    if (StartDetachedThread(threadFun, pTarget))
+    if (StartDetachedThread("velmo-select", [threadFun, pTarget] { threadFun(pTarget); }))
         return true;
     delete pTarget;
     return false;
@@ -223,7 +223,7 @@ bool UploadManager::StartTask(const std::string& strFilePath, const std::string&
     int nErrorCode = 0;
     if (pTaskInfo->strFolderPath.empty() && pTaskInfo->strFolderTarget.empty() &&
         pTaskInfo->strTarget.empty())
-        nErrorCode = 1012;
+        nErrorCode = kErrNoTarget;
     if (nErrorCode == 0 && pTaskInfo->nFileSize <= 0) {
         errno = 0;
         long long nSize = 0;
@@ -232,10 +232,10 @@ bool UploadManager::StartTask(const std::string& strFilePath, const std::string&
         else
             pTaskInfo->nFileSize = nSize;
         if (nErrorCode == 0 && pTaskInfo->nFileSize <= 0)
-            nErrorCode = 1000;
+            nErrorCode = kErrEmptyFile;
     }
     if (nErrorCode == 0 && pTaskInfo->nFileSize > LoginManager::GetMaxUploadSize())
-        nErrorCode = 1014;
+        nErrorCode = kErrFileTooLarge;
 
     bool bResult = false;
     if (nErrorCode == 0) {
@@ -283,7 +283,7 @@ bool UploadManager::AddTask(PTaskInfo pTaskInfo) {
         else
             pTaskInfo->nFileSize = nSize;
         if (nErrorCode == 0 && pTaskInfo->nFileSize <= 0)
-            nErrorCode = 1000;
+            nErrorCode = kErrEmptyFile;
     }
     if (nErrorCode == 0) {
         {
@@ -333,7 +333,7 @@ bool UploadManager::StopTask(const std::string& strFilePath, bool bNotify, TaskS
         pParams->strFolderPath = strFilePath;
         pParams->status = status;
         // the stop-folder thread: ends at the bottom of _StopFolderThread
-        if (!StartDetachedThread(&UploadManager::_StopFolderThread, pParams)) {
+        if (!StartDetachedThread("velmo-stop", [pParams] { _StopFolderThread(pParams); })) {
             delete pParams;
             return false;
         }
@@ -453,11 +453,12 @@ void UploadManager::_Report(const std::string& strPath, long long nFileSize, lon
              pParam);
 }
 
-std::string UploadManager::_StatusSummary(PTaskInfo pTaskInfo, TaskStatus status, bool bFill) {
+std::string UploadManager::_StatusSummary(PTaskInfo pTaskInfo, TaskStatus status,
+                                          bool bStartIfEmpty) {
     long long nCount = static_cast<long long>(m_taskInfoList.size());
     if (!LoginManager::IsLogin() || (nCount < 2 && IsFinalStatus(status))) {
         m_strTaskInfo = kIdleSummary;
-    } else if (bFill && m_strTaskInfo.empty()) {
+    } else if (bStartIfEmpty && m_strTaskInfo.empty()) {
         long long nTotal = m_nTotalSize > 0 ? m_nTotalSize : pTaskInfo->nFileSize;
         m_strTaskInfo = Utils::StringI2S(std::max(nCount, 1LL)) + "," + Utils::StringI2S(nTotal) +
                         ",0,00:00:00";
@@ -618,8 +619,6 @@ void UploadManager::_WakeDispatch() {
 void* UploadManager::_DispatchTaskThread(void*) {
     // the dispatch thread: started by Initialize, ends here at the first pass that finds
     // nobody logged in
-    // named, so that the one-per-engine rule can be seen in the process's thread list
-    pthread_setname_np(pthread_self(), "velmo-dispatch");
     uint32_t tLastReport = Utils::GetCurTime() - kReportIntervalMs;
     for (;;) {
         uint32_t tNow;

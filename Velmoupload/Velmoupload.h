@@ -23,8 +23,8 @@ public:
     static bool SelectFolderUpload(const std::string& strTarget, ISPType ispType, void* hWnd,
                                    bool bAuto);
     static bool StartTask(const std::string& strFilePath, const std::string& strTarget,
-                          ISPType ispType, std::string strFolderPath,
-                          std::string strFolderTarget, bool bAuto);
+                          ISPType ispType, std::string strFolderPath, std::string strFolderTarget,
+                          bool bAuto);
     static bool StopTask(const std::string& strFilePath, bool bNotify, TaskStatus status);
     static bool CancelTask(const std::string& strFilePath);
     static bool StopAllTask(bool bNotify);
@@ -63,13 +63,13 @@ private:
     static void _DispatchPass(bool bReport);
     // Wakes the dispatch thread early: a task was queued or an upload slot came free.
     static void _WakeDispatch();
-    // The summary text after a status report; call with m_mutex held.
-    static std::string _StatusSummary(PTaskInfo pTaskInfo, TaskStatus status, bool bFill);
+    // The summary text after a status report; a file's report (bStartIfEmpty) starts one when
+    // there is none yet. Call with m_mutex held.
+    static std::string _StatusSummary(PTaskInfo pTaskInfo, TaskStatus status, bool bStartIfEmpty);
     static void _Report(const std::string& strPath, long long nFileSize, long long nUploadSize,
-                        int nSpeed, int tLeftTime, int status, double fHashPercent,
-                        int nErrorCode, const std::string& strErrorMsg,
-                        const std::string& strPickCode, bool bIsFolder,
-                        const std::string& strTaskInfo);
+                        int nSpeed, int tLeftTime, int status, double fHashPercent, int nErrorCode,
+                        const std::string& strErrorMsg, const std::string& strPickCode,
+                        bool bIsFolder, const std::string& strTaskInfo);
     static void _RemoveFromRegistry(PTaskInfo pTaskInfo);
     static void _SubtractTotal(long long nSize);
 

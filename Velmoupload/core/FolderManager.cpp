@@ -2,17 +2,17 @@
 // manager, restarts of known folders, and the lazy creation of remote directories.
 #include "core/FolderManager.h"
 
-#include <pthread.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <functional>
 
+#include "ServiceConstants.h"
 #include "Velmoupload.h"
 #include "core/ErrorManager.h"
 #include "core/LoginManager.h"
 #include "core/ResumeManager.h"
-#include "utils/Thread.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -161,7 +161,7 @@ bool FolderManager::UpdateMemberStatus(PTaskInfo pTaskInfo, TaskStatus status) {
                 folder->fileList.erase(it);
         } else if (status == TaskStatusError && !folder->errorList.count(pTaskInfo->strFilePath)) {
             // no space left: the whole folder has failed
-            if (nErrorCode == 1013 || nErrorCode == 410) {
+            if (nErrorCode == kErrNoSpace || nErrorCode == ServiceCode::kNoSpace) {
                 folder->nErrorCode = nErrorCode;
                 folder->nErrorCount = folder->nFileCount;
             } else {
@@ -193,8 +193,9 @@ bool FolderManager::AddTask(const std::string& strFolderPath, const std::string&
             MutexLocker lock(m_mutex);
             m_workerSession[pParams] = m_nSession;
         }
-        // the folder task thread: ends at the bottom of _AddTaskThread
-        if (StartDetachedThread(&FolderManager::_AddTaskThread, pParams))
+        // the folder task thread: ends at the bottom of _AddTaskThread; named, so that a test
+        // or a look at the process can tell when no folder is being listed
+        if (StartDetachedThread("velmo-folder", [pParams] { _AddTaskThread(pParams); }))
             return true;
         {
             MutexLocker lock(m_mutex);
@@ -281,8 +282,6 @@ bool FolderManager::AddTask(const std::string& strFolderPath, const std::string&
 void* FolderManager::_AddTaskThread(void* pArguments) {
     if (!pArguments)
         return reinterpret_cast<void*>(-1);
-    // named, so that a test or a look at the process can tell when no folder is being listed
-    pthread_setname_np(pthread_self(), "velmo-folder");
     PFolderTaskParams pParams = static_cast<PFolderTaskParams>(pArguments);
     unsigned long nSession;
     {
