@@ -22,4 +22,30 @@ constexpr const char kUploadBoundary[] = "-----------------------Velmoupload";
 // a piece of a file goes out in one request of this many bytes
 constexpr long long kPieceSize = 1048576;
 
+// "status" of an accepted dispatch: the pieces are to be sent, or the service already holds
+// the content and nothing is sent
+constexpr int kStatusToSend = 1;
+constexpr int kStatusHeld = 2;
+
+// "statuscode" of a reply: 0 when the request was accepted, else why the service refused it
+// (the error catalogue holds the texts the service sends with them)
+namespace ServiceCode {
+constexpr int kOk = 0;
+constexpr int kNeedSha1 = 300;  // the quick digest matches held content: send the SHA-1
+constexpr int kBadSignature = 400;
+constexpr int kUnknownUser = 401;
+constexpr int kBadParameter = 402;
+constexpr int kUploadExpired = 403;
+constexpr int kBadRange = 404;
+constexpr int kHashMismatch = 405;
+constexpr int kNoSpace = 410;
+constexpr int kTooLarge = 411;
+constexpr int kUnknownPickCode = 412;
+constexpr int kDiskFull = 500;
+constexpr int kBusy = 501;
+constexpr int kInternal = 502;
+constexpr int kClientTooOld = 600;
+constexpr int kNoDirectory = 10014;
+}  // namespace ServiceCode
+
 }  // namespace _VelmoUpload

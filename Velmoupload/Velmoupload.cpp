@@ -2,9 +2,8 @@
 // reports on them, status changes with the folder accounting, and stop and cancel.
 #include "Velmoupload.h"
 
-#include <pthread.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -15,7 +14,7 @@
 #include "core/LoginManager.h"
 #include "core/ResumeManager.h"
 #include "core/UploadHandler.h"
-#include "utils/Thread.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -65,6 +64,125 @@ bool IsFinalStatus(TaskStatus status) {
            status == TaskStatusSucceed;
 }
 
+// Fills a new task for strFilePath; true when it is a new upload. A remembered upload continues
+// as it was, whatever the call asks for: its record gives the digests, pick code, targets,
+// sizes and ISP, and its folder replaces the call's.
+bool FillTask(PTaskInfo pTaskInfo, const std::string& strFilePath, const std::string& strTarget,
+              ISPType ispType, std::string strFolderPath, std::string strFolderTarget) {
+    ResumeInfo resumeInfo;
+    bool bNew = true;
+    if (ResumeManager::GetResumeInfo(strFilePath, resumeInfo)) {
+        bNew = false;
+        pTaskInfo->strFileHash = resumeInfo.strFileHash;
+        pTaskInfo->strFileMDVelmo = resumeInfo.strFileMDVelmo;
+        pTaskInfo->strPickCode = resumeInfo.strPickCode;
+        pTaskInfo->strFolderPath = resumeInfo.strFolderPath;
+        pTaskInfo->strFolderTarget = resumeInfo.strFolderTarget;
+        pTaskInfo->strTarget = resumeInfo.strTarget;
+        pTaskInfo->nFileSize = resumeInfo.nFileSize;
+        pTaskInfo->nUploadSize = resumeInfo.nUploadSize;
+        pTaskInfo->ispType = static_cast<ISPType>(resumeInfo.ispType);
+        strFolderPath = resumeInfo.strFolderPath;
+        strFolderTarget = resumeInfo.strFolderTarget;
+    } else {
+        pTaskInfo->strTarget = strTarget;
+        pTaskInfo->ispType = ispType;
+    }
+    if (!strFolderPath.empty())
+        pTaskInfo->strFolderPath = strFolderPath;
+    if (!strFolderTarget.empty())
+        pTaskInfo->strFolderTarget = strFolderTarget;
+    pTaskInfo->strFilePath = strFilePath;
+    return bNew;
+}
+
+// Reads the size of a task that has none yet: 0, the system's error number, or the empty-file
+// code.
+int ReadMissingSize(PTaskInfo pTaskInfo) {
+    if (pTaskInfo->nFileSize > 0)
+        return 0;
+    int nErrorCode = 0;
+    errno = 0;
+    long long nSize = 0;
+    if (!Utils::GetFileSize(pTaskInfo->strFilePath, nSize))
+        nErrorCode = errno != 0 ? errno : ENOENT;
+    else
+        pTaskInfo->nFileSize = nSize;
+    if (nErrorCode == 0 && pTaskInfo->nFileSize <= 0)
+        nErrorCode = kErrEmptyFile;
+    return nErrorCode;
+}
+
+// Why a filled task cannot be queued, or 0: no target at all, no readable content, or a file
+// above the account's size limit.
+int StartError(PTaskInfo pTaskInfo) {
+    if (pTaskInfo->strFolderPath.empty() && pTaskInfo->strFolderTarget.empty() &&
+        pTaskInfo->strTarget.empty())
+        return kErrNoTarget;
+    int nErrorCode = ReadMissingSize(pTaskInfo);
+    if (nErrorCode == 0 && pTaskInfo->nFileSize > LoginManager::GetMaxUploadSize())
+        nErrorCode = kErrFileTooLarge;
+    return nErrorCode;
+}
+
+// One running report of the dispatch pass: a file's, or its folder's for a member.
+struct RunningReport {
+    std::string strPath;
+    long long nSize = 0;
+    long long nUploadSize = 0;
+    int nSpeed = 0;
+    TaskStatus status = TaskStatusInit;
+    double fHashPercent = 0.0;
+    int nErrorCode = 0;
+    std::string strErrorMsg, strPickCode;
+    bool bIsFolder = false;
+};
+
+// Everything the report needs of the task, under the task's lock; false unless it is hashing
+// or uploading.
+bool ReadRunningTask(PTaskInfo pTaskInfo, RunningReport& report) {
+    {
+        MutexLocker lock(pTaskInfo->mutex);
+        report.status = pTaskInfo->status;
+        // a waiting or finished task is skipped before its fields are copied
+        if (report.status != TaskStatusHash && report.status != TaskStatusUpload)
+            return false;
+        if (pTaskInfo->pUploadInfo)
+            report.nSpeed = pTaskInfo->pUploadInfo->nSpeed;
+        report.nUploadSize = pTaskInfo->nUploadSize;
+        report.fHashPercent = pTaskInfo->fHashPercent;
+        report.nErrorCode = pTaskInfo->nErrorCode;
+        report.strErrorMsg = ErrorManager::GetErrorMessage(pTaskInfo);
+        report.strPickCode = pTaskInfo->strPickCode;
+    }
+    report.strPath = pTaskInfo->strFilePath;
+    report.nSize = pTaskInfo->nFileSize;
+    return true;
+}
+
+// A folder's member reports as its folder: the folder's path, sizes and speed, under the
+// folder's lock (the task's is no longer held). False when the folder is gone.
+bool FoldIntoFolder(PTaskInfo pTaskInfo, RunningReport& report) {
+    if (pTaskInfo->strFolderPath.empty())
+        return true;
+    FolderRef folderRef(pTaskInfo->strFolderPath);  // keeps the record alive while we use it
+    PFolderTaskInfo pFolder = folderRef.get();
+    if (!pFolder)
+        return false;
+    MutexLocker lock(pFolder->mutex);
+    report.strPath = pFolder->strFolderPath;
+    report.nSize = pFolder->nTotalSize;
+    report.nUploadSize = pFolder->nUploadSize;
+    report.status = TaskStatusUpload;
+    report.bIsFolder = true;
+    if (pFolder->tBeginTime > 0) {
+        uint32_t nElapsed = Utils::GetCurTime() - static_cast<uint32_t>(pFolder->tBeginTime);
+        if (report.nSpeed <= 0 && nElapsed > 0)
+            report.nSpeed = static_cast<int>(pFolder->nCurUploadSize / nElapsed * 1000);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string GetPluginVersion() {
@@ -89,7 +207,9 @@ void UploadManager::Initialize(ProgressCallbackFun progressCallback, void* data)
     m_bInit = true;
     // one dispatch thread per engine: a thread still running from before a quick logout and
     // login simply serves the new session
-    if (!m_bDispatchRunning && StartDetachedThread(&UploadManager::_DispatchTaskThread, nullptr))
+    // named, so that the one-per-engine rule can be seen in the process's thread list
+    if (!m_bDispatchRunning &&
+        StartDetachedThread("velmo-dispatch", [] { _DispatchTaskThread(nullptr); }))
         m_bDispatchRunning = true;
     _WakeDispatch();
 }
@@ -139,13 +259,13 @@ void* UploadManager::_SelectFolderUploadThread(void* pArguments) {
     return nullptr;
 }
 
-static bool StartSelection(ThreadFun threadFun, const std::string& strTarget, ISPType ispType,
+static bool StartSelection(void* (*threadFun)(void*), const std::string& strTarget, ISPType ispType,
                            bool bAuto) {
     PUploadTarget pTarget = new UploadTarget;
     pTarget->strTarget = strTarget;
     pTarget->ispType = ispType;
     pTarget->bAuto = bAuto;
-    if (StartDetachedThread(threadFun, pTarget))
+    if (StartDetachedThread("velmo-select", [threadFun, pTarget] { threadFun(pTarget); }))
         return true;
     delete pTarget;
     return false;
@@ -194,48 +314,9 @@ bool UploadManager::StartTask(const std::string& strFilePath, const std::string&
     }
 
     PTaskInfo pTaskInfo = new TaskInfo;
-    ResumeInfo resumeInfo;
-    bool bNew = true;
-    if (ResumeManager::GetResumeInfo(strFilePath, resumeInfo)) {
-        // a remembered upload continues as it was, whatever this call asks for
-        bNew = false;
-        pTaskInfo->strFileHash = resumeInfo.strFileHash;
-        pTaskInfo->strFileMDVelmo = resumeInfo.strFileMDVelmo;
-        pTaskInfo->strPickCode = resumeInfo.strPickCode;
-        pTaskInfo->strFolderPath = resumeInfo.strFolderPath;
-        pTaskInfo->strFolderTarget = resumeInfo.strFolderTarget;
-        pTaskInfo->strTarget = resumeInfo.strTarget;
-        pTaskInfo->nFileSize = resumeInfo.nFileSize;
-        pTaskInfo->nUploadSize = resumeInfo.nUploadSize;
-        pTaskInfo->ispType = static_cast<ISPType>(resumeInfo.ispType);
-        strFolderPath = resumeInfo.strFolderPath;
-        strFolderTarget = resumeInfo.strFolderTarget;
-    } else {
-        pTaskInfo->strTarget = strTarget;
-        pTaskInfo->ispType = ispType;
-    }
-    if (!strFolderPath.empty())
-        pTaskInfo->strFolderPath = strFolderPath;
-    if (!strFolderTarget.empty())
-        pTaskInfo->strFolderTarget = strFolderTarget;
-    pTaskInfo->strFilePath = strFilePath;
-
-    int nErrorCode = 0;
-    if (pTaskInfo->strFolderPath.empty() && pTaskInfo->strFolderTarget.empty() &&
-        pTaskInfo->strTarget.empty())
-        nErrorCode = 1012;
-    if (nErrorCode == 0 && pTaskInfo->nFileSize <= 0) {
-        errno = 0;
-        long long nSize = 0;
-        if (!Utils::GetFileSize(strFilePath, nSize))
-            nErrorCode = errno != 0 ? errno : ENOENT;
-        else
-            pTaskInfo->nFileSize = nSize;
-        if (nErrorCode == 0 && pTaskInfo->nFileSize <= 0)
-            nErrorCode = 1000;
-    }
-    if (nErrorCode == 0 && pTaskInfo->nFileSize > LoginManager::GetMaxUploadSize())
-        nErrorCode = 1014;
+    const bool bNew =
+        FillTask(pTaskInfo, strFilePath, strTarget, ispType, strFolderPath, strFolderTarget);
+    const int nErrorCode = StartError(pTaskInfo);
 
     bool bResult = false;
     if (nErrorCode == 0) {
@@ -274,17 +355,7 @@ bool UploadManager::AddTask(PTaskInfo pTaskInfo) {
         if (!m_bInit || m_taskInfoDict.count(pTaskInfo->strFilePath))
             return false;
     }
-    int nErrorCode = 0;
-    if (pTaskInfo->nFileSize <= 0) {
-        errno = 0;
-        long long nSize = 0;
-        if (!Utils::GetFileSize(pTaskInfo->strFilePath, nSize))
-            nErrorCode = errno != 0 ? errno : ENOENT;
-        else
-            pTaskInfo->nFileSize = nSize;
-        if (nErrorCode == 0 && pTaskInfo->nFileSize <= 0)
-            nErrorCode = 1000;
-    }
+    const int nErrorCode = ReadMissingSize(pTaskInfo);
     if (nErrorCode == 0) {
         {
             MutexLocker lock(m_mutex);
@@ -333,7 +404,7 @@ bool UploadManager::StopTask(const std::string& strFilePath, bool bNotify, TaskS
         pParams->strFolderPath = strFilePath;
         pParams->status = status;
         // the stop-folder thread: ends at the bottom of _StopFolderThread
-        if (!StartDetachedThread(&UploadManager::_StopFolderThread, pParams)) {
+        if (!StartDetachedThread("velmo-stop", [pParams] { _StopFolderThread(pParams); })) {
             delete pParams;
             return false;
         }
@@ -453,11 +524,12 @@ void UploadManager::_Report(const std::string& strPath, long long nFileSize, lon
              pParam);
 }
 
-std::string UploadManager::_StatusSummary(PTaskInfo pTaskInfo, TaskStatus status, bool bFill) {
+std::string UploadManager::_StatusSummary(PTaskInfo pTaskInfo, TaskStatus status,
+                                          bool bStartIfEmpty) {
     long long nCount = static_cast<long long>(m_taskInfoList.size());
     if (!LoginManager::IsLogin() || (nCount < 2 && IsFinalStatus(status))) {
         m_strTaskInfo = kIdleSummary;
-    } else if (bFill && m_strTaskInfo.empty()) {
+    } else if (bStartIfEmpty && m_strTaskInfo.empty()) {
         long long nTotal = m_nTotalSize > 0 ? m_nTotalSize : pTaskInfo->nFileSize;
         m_strTaskInfo = Utils::StringI2S(std::max(nCount, 1LL)) + "," + Utils::StringI2S(nTotal) +
                         ",0,00:00:00";
@@ -618,8 +690,6 @@ void UploadManager::_WakeDispatch() {
 void* UploadManager::_DispatchTaskThread(void*) {
     // the dispatch thread: started by Initialize, ends here at the first pass that finds
     // nobody logged in
-    // named, so that the one-per-engine rule can be seen in the process's thread list
-    pthread_setname_np(pthread_self(), "velmo-dispatch");
     uint32_t tLastReport = Utils::GetCurTime() - kReportIntervalMs;
     for (;;) {
         uint32_t tNow;
@@ -649,17 +719,8 @@ void UploadManager::_DispatchPass(bool bReport) {
     int nReports = 0;
     for (size_t i = 0; i < m_taskInfoList.size(); ++i) {
         PTaskInfo pTaskInfo = m_taskInfoList[i];
-        if (m_nCurUploadCount < m_nMaxUploadCount && StatusOf(pTaskInfo) == TaskStatusInit) {
-            if (pTaskInfo->strTarget.empty())
-                FolderManager::GetFolderAndTarget(pTaskInfo->strFolderPath,
-                                                  Utils::GetParentDir(pTaskInfo->strFilePath),
-                                                  pTaskInfo->strFolderName, pTaskInfo->strTarget);
-            if (!pTaskInfo->strTarget.empty() && UploadHandler::StartUploadFile(pTaskInfo)) {
-                ++m_nCurUploadCount;
-                // its thread asks for this under m_mutex, so it cannot ask before it is set
-                m_startedTasks[pTaskInfo] = m_nSession;
-            }
-        }
+        if (m_nCurUploadCount < m_nMaxUploadCount && StatusOf(pTaskInfo) == TaskStatusInit)
+            _StartQueued(pTaskInfo);
         if (nReports >= m_nMaxUploadCount)
             break;
         // with every slot taken, the rest of a pass that reports nothing has nothing to do:
@@ -669,69 +730,46 @@ void UploadManager::_DispatchPass(bool bReport) {
                 break;
             continue;
         }
-
-        // everything the report needs, under the task's lock
-        TaskStatus status;
-        int nSpeed = 0, nErrorCode;
-        long long nUploadSize;
-        double fHashPercent;
-        std::string strErrorMsg, strPickCode;
-        {
-            MutexLocker lock(pTaskInfo->mutex);
-            status = pTaskInfo->status;
-            if (status != TaskStatusHash && status != TaskStatusUpload)
-                continue;
-            if (pTaskInfo->pUploadInfo)
-                nSpeed = pTaskInfo->pUploadInfo->nSpeed;
-            nUploadSize = pTaskInfo->nUploadSize;
-            fHashPercent = pTaskInfo->fHashPercent;
-            nErrorCode = pTaskInfo->nErrorCode;
-            strErrorMsg = ErrorManager::GetErrorMessage(pTaskInfo);
-            strPickCode = pTaskInfo->strPickCode;
-        }
-
-        std::string strPath = pTaskInfo->strFilePath;
-        long long nSize = pTaskInfo->nFileSize;
-        bool bIsFolder = false;
-        if (!pTaskInfo->strFolderPath.empty()) {
-            FolderRef folderRef(
-                pTaskInfo->strFolderPath);  // keeps the record alive while we use it
-            PFolderTaskInfo pFolder = folderRef.get();
-            if (!pFolder)
-                continue;
-            MutexLocker lock(pFolder->mutex);
-            strPath = pFolder->strFolderPath;
-            nSize = pFolder->nTotalSize;
-            nUploadSize = pFolder->nUploadSize;
-            status = TaskStatusUpload;
-            bIsFolder = true;
-            if (pFolder->tBeginTime > 0) {
-                uint32_t nElapsed =
-                    Utils::GetCurTime() - static_cast<uint32_t>(pFolder->tBeginTime);
-                if (nSpeed <= 0 && nElapsed > 0)
-                    nSpeed = static_cast<int>(pFolder->nCurUploadSize / nElapsed * 1000);
-            }
-        }
-
-        int nLeft = 0;
-        std::string strTotalTime = "00:00:00";
-        if (nSpeed > 0) {
-            nLeft = static_cast<int>((nSize - nUploadSize) / nSpeed);
-            long long nRemain = m_nTotalSize - nUploadSize;
-            if (nRemain <= 0)
-                nRemain = m_nTotalSize;
-            strTotalTime = Utils::SecondToHour(static_cast<long>(nRemain / nSpeed));
-        }
-        m_strTaskInfo = Utils::StringI2S(static_cast<long long>(m_taskInfoList.size())) + "," +
-                        Utils::StringI2S(m_nTotalSize) + "," + Utils::StringI2S(nSpeed) + "," +
-                        strTotalTime;
-        ++nReports;
-        // called with the registry lock held: the callback only copies and posts
-        if (m_progressCallback)
-            m_progressCallback(Utils::GetFileName(strPath), strPath, nSize, nUploadSize, nSpeed,
-                               nLeft, status, fHashPercent, nErrorCode, strErrorMsg, strPickCode,
-                               bIsFolder, m_strTaskInfo, m_paramCallback);
+        if (_ReportRunning(pTaskInfo))
+            ++nReports;
     }
+}
+
+void UploadManager::_StartQueued(PTaskInfo pTaskInfo) {
+    if (pTaskInfo->strTarget.empty())
+        FolderManager::GetFolderAndTarget(pTaskInfo->strFolderPath,
+                                          Utils::GetParentDir(pTaskInfo->strFilePath),
+                                          pTaskInfo->strFolderName, pTaskInfo->strTarget);
+    if (!pTaskInfo->strTarget.empty() && UploadHandler::StartUploadFile(pTaskInfo)) {
+        ++m_nCurUploadCount;
+        // its thread asks for this under m_mutex, so it cannot ask before it is set
+        m_startedTasks[pTaskInfo] = m_nSession;
+    }
+}
+
+bool UploadManager::_ReportRunning(PTaskInfo pTaskInfo) {
+    RunningReport report;
+    if (!ReadRunningTask(pTaskInfo, report) || !FoldIntoFolder(pTaskInfo, report))
+        return false;
+
+    int nLeft = 0;
+    std::string strTotalTime = "00:00:00";
+    if (report.nSpeed > 0) {
+        nLeft = static_cast<int>((report.nSize - report.nUploadSize) / report.nSpeed);
+        long long nRemain = m_nTotalSize - report.nUploadSize;
+        if (nRemain <= 0)
+            nRemain = m_nTotalSize;
+        strTotalTime = Utils::SecondToHour(static_cast<long>(nRemain / report.nSpeed));
+    }
+    m_strTaskInfo = Utils::StringI2S(static_cast<long long>(m_taskInfoList.size())) + "," +
+                    Utils::StringI2S(m_nTotalSize) + "," + Utils::StringI2S(report.nSpeed) + "," +
+                    strTotalTime;
+    if (m_progressCallback)
+        m_progressCallback(Utils::GetFileName(report.strPath), report.strPath, report.nSize,
+                           report.nUploadSize, report.nSpeed, nLeft, report.status,
+                           report.fHashPercent, report.nErrorCode, report.strErrorMsg,
+                           report.strPickCode, report.bIsFolder, m_strTaskInfo, m_paramCallback);
+    return true;
 }
 
 // ---------------------------------------------------------------- settings

@@ -13,6 +13,31 @@ namespace _VelmoUpload {
 // The version text the engine reports to the service.
 std::string GetPluginVersion();
 
+/* Threads, locks and sessions of the engine.
+ *
+ * The progress callback runs on the engine thread that made the change: the dispatch thread
+ * for running reports (with m_mutex held), an upload, folder or stop-folder thread for the
+ * status changes it makes, the caller's own thread for what it starts or stops. It only copies
+ * the report and hands it on (the window posts it to the GUI thread); it never waits.
+ *
+ * Locks, outer first: a thread holding one may take a later one, never an earlier one.
+ *   1. FolderManager::m_folderMutex (a folder's files handed over) or UploadHandler::m_mutex
+ *      (one dispatch that creates remote directories at a time); never both.
+ *   2. UploadManager::m_mutex, the registry (recursive; held for a whole dispatch pass).
+ *   3. FolderManager::m_mutex, the folder registry and the holders of its records.
+ *   4. A TaskInfo's or a FolderTaskInfo's mutex: a task lock and a folder lock are never
+ *      held together.
+ *   5. ResumeManager::m_mutex or LoginManager::m_sessionLock, then only its own QvIniFile's.
+ *
+ * Sessions: a logout ends one, and these counters keep what outlives it off the next.
+ *   - m_nSession here, with m_startedTasks: an upload thread of an ended session
+ *     (IsCurrentSession false) writes no resume record and sends no cancel, so another
+ *     account's store and session are left alone.
+ *   - FolderManager::m_nSession, with its worker sessions: a folder worker asked for before
+ *     the logout registers no folder and hands no file or record over.
+ *   - the resume store's generation: a save thread of an earlier open ends instead of writing
+ *     the file opened since.
+ */
 class UploadManager {
 public:
     static void Initialize(ProgressCallbackFun progressCallback, void* data);
@@ -23,8 +48,8 @@ public:
     static bool SelectFolderUpload(const std::string& strTarget, ISPType ispType, void* hWnd,
                                    bool bAuto);
     static bool StartTask(const std::string& strFilePath, const std::string& strTarget,
-                          ISPType ispType, std::string strFolderPath,
-                          std::string strFolderTarget, bool bAuto);
+                          ISPType ispType, std::string strFolderPath, std::string strFolderTarget,
+                          bool bAuto);
     static bool StopTask(const std::string& strFilePath, bool bNotify, TaskStatus status);
     static bool CancelTask(const std::string& strFilePath);
     static bool StopAllTask(bool bNotify);
@@ -47,9 +72,7 @@ public:
     static int GetTaskCount();
     static int GetRunningCount();
 
-    // Whether a started task still belongs to the running session. An upload thread that
-    // outlives its session (a logout, perhaps followed by another account's login) must leave
-    // the next session's resume store and account alone.
+    // Whether a started task still belongs to the running session (see above).
     static bool IsCurrentSession(PTaskInfo pTaskInfo);
 
 private:
@@ -61,15 +84,19 @@ private:
     // One pass of the dispatch thread: starts queued tasks, and reports running ones when
     // bReport (at most once a second).
     static void _DispatchPass(bool bReport);
+    // The pass's two steps for one task: start it if it is queued and its target is known
+    // (a member may have to wait for its directory); report it if it is running (true then).
+    static void _StartQueued(PTaskInfo pTaskInfo);
+    static bool _ReportRunning(PTaskInfo pTaskInfo);
     // Wakes the dispatch thread early: a task was queued or an upload slot came free.
     static void _WakeDispatch();
-    // The summary text after a status report; call with m_mutex held.
-    static std::string _StatusSummary(PTaskInfo pTaskInfo, TaskStatus status, bool bFill);
+    // The summary text after a status report; a file's report (bStartIfEmpty) starts one when
+    // there is none yet. Call with m_mutex held.
+    static std::string _StatusSummary(PTaskInfo pTaskInfo, TaskStatus status, bool bStartIfEmpty);
     static void _Report(const std::string& strPath, long long nFileSize, long long nUploadSize,
-                        int nSpeed, int tLeftTime, int status, double fHashPercent,
-                        int nErrorCode, const std::string& strErrorMsg,
-                        const std::string& strPickCode, bool bIsFolder,
-                        const std::string& strTaskInfo);
+                        int nSpeed, int tLeftTime, int status, double fHashPercent, int nErrorCode,
+                        const std::string& strErrorMsg, const std::string& strPickCode,
+                        bool bIsFolder, const std::string& strTaskInfo);
     static void _RemoveFromRegistry(PTaskInfo pTaskInfo);
     static void _SubtractTotal(long long nSize);
 
@@ -85,8 +112,7 @@ private:
     static int m_nMaxUploadCount;
     static int m_nCurUploadCount;
     static bool m_bDispatchRunning;
-    // counts the sessions (UnInitialize ends one); each started task is entered with the
-    // session that started it until DelTask
+    // UnInitialize ends a session; each started task is entered with its own until DelTask
     static unsigned long m_nSession;
     static std::map<PTaskInfo, unsigned long> m_startedTasks;
     static ProgressCallbackFun m_progressCallback;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ErrorManager.h"
 #include "utils/Utils.h"
 #include "utils/sha1.h"
 
@@ -27,19 +28,19 @@ const char kUsage[] =
 // The hashing codes are the client's own; anything below them is a system error number.
 std::string ErrorText(int nCode) {
     switch (nCode) {
-        case 1001:
+        case _VelmoUpload::kErrHashCancelled:
             return "hashing cancelled";
-        case 1101:
+        case _VelmoUpload::kErrHashRead:
             return "read error";
-        case 1102:
+        case _VelmoUpload::kErrHashDigest:
             return "digest could not be completed";
-        case 1103:
+        case _VelmoUpload::kErrSampleAlloc:
             return "out of memory for the sample buffer";
-        case 1104:
+        case _VelmoUpload::kErrSampleRead:
             return "sample block could not be read in full";
-        case 1105:
+        case _VelmoUpload::kErrSampleDigest:
             return "digest of the samples could not be formed";
-        case 1106:
+        case _VelmoUpload::kErrSmallFile:
             return "hashing the whole file failed";
         default:
             return strerror(nCode);

@@ -25,6 +25,7 @@
 #include "resource.h"
 #include "single_instance.h"
 #include "status_icon.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 #include "web_pages.h"
 
@@ -204,10 +205,9 @@ UploadWindow::UploadWindow(BaseObjectType* cobject, const Glib::RefPtr<Gtk::Buil
 
     _user_rem = false;
     _user_auto_login = false;
+    // the single-instance server: runs for the life of the process, never joined
     if (init_singleton())
-        // the single-instance server: runs for the life of the process, never joined
-        _ptr_singleton_thread = Glib::Threads::Thread::create(
-            sigc::mem_fun(*this, &UploadWindow::on_singleton_thread_func));
+        _VelmoUpload::StartDetachedThread("velmo-instance", [this] { on_singleton_thread_func(); });
 }
 
 UploadWindow::~UploadWindow() = default;

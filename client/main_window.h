@@ -227,7 +227,6 @@ private:
     // path (bytes) -> the record of the task's row; an entry exists exactly while its row does
     std::map<std::string, _ProgressItem> _task_list;
     Glib::Threads::Mutex _lock_task;  // guards _task_list
-    Glib::Threads::Thread* _ptr_singleton_thread = nullptr;
     Resource* _ptr_resource = nullptr;
     int _singleton_fd = -1;
     std::string _str_upload_target;

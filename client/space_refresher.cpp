@@ -1,10 +1,8 @@
 // The quota query's worker thread and its coalescing.
 #include "space_refresher.h"
 
-#include <system_error>
-#include <thread>
-
 #include "core/LoginManager.h"
+#include "utils/NamedThread.h"
 
 namespace rodedudir {
 
@@ -50,18 +48,17 @@ void SpaceRefresher::start() {
     m_tLastStart = g_get_monotonic_time();
     Result* pResult = new Result{this, m_nGeneration, SpaceFigures()};
     // the quota worker: one query, then it hands the figures to the GUI thread and ends
-    try {
-        std::thread([pResult]() {
-            SpaceFigures& figures = pResult->figures;
-            figures.bOk = LoginManager::GetSpace() && LoginManager::GetTotalSize() > 0;
-            if (figures.bOk) {
-                figures.strUsed = LoginManager::GetShowUsedSize();
-                figures.strTotal = LoginManager::GetShowTotalSize();
-                figures.strUsedPercent = LoginManager::GetUsedPercentString();
-            }
-            g_idle_add(&SpaceRefresher::on_result, pResult);
-        }).detach();
-    } catch (const std::system_error&) {
+    bool bStarted = _VelmoUpload::StartDetachedThread("velmo-space", [pResult]() {
+        SpaceFigures& figures = pResult->figures;
+        figures.bOk = LoginManager::GetSpace() && LoginManager::GetTotalSize() > 0;
+        if (figures.bOk) {
+            figures.strUsed = LoginManager::GetShowUsedSize();
+            figures.strTotal = LoginManager::GetShowTotalSize();
+            figures.strUsedPercent = LoginManager::GetUsedPercentString();
+        }
+        g_idle_add(&SpaceRefresher::on_result, pResult);
+    });
+    if (!bStarted) {
         // no thread: the bar keeps its figures until the next request
         delete pResult;
         m_bInFlight = false;

@@ -14,7 +14,9 @@
 #include <iostream>
 #include <sstream>
 
+#include "ServiceConstants.h"
 #include "TaskModel.h"
+#include "core/ErrorManager.h"
 #include "core/FolderManager.h"
 #include "i18n.h"
 #include "main_window.h"
@@ -32,9 +34,6 @@ using _VelmoUpload::Utils;
 
 namespace {
 
-// the service's own no-space code and the engine's
-constexpr int kNoSpaceService = 410;
-constexpr int kNoSpaceEngine = 1013;
 // a burst of no-space reports (every file of a folder, say) opens the dialog once
 constexpr gint64 kSpaceDialogQuietUs = 10 * 1000000;
 
@@ -228,7 +227,8 @@ void UploadWindow::update_listview(const Gtk::TreeModel::iterator& iter, const _
     if (!bEngine)
         return;
     note_summary(item.strTaskInfo);
-    if (item.nErrorCode == kNoSpaceEngine || item.nErrorCode == kNoSpaceService)
+    if (item.nErrorCode == _VelmoUpload::kErrNoSpace ||
+        item.nErrorCode == _VelmoUpload::ServiceCode::kNoSpace)
         show_space_dialog();
 }
 

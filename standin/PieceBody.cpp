@@ -111,6 +111,54 @@ const char* PartEnd(const char* pData, const char* pEnd, const std::string& strN
     return Find(pData, pEnd, strNextDelim);
 }
 
+// The parts of a piece body, by name; the file part, last, carries the piece itself.
+constexpr int kPartCount = 5;
+constexpr int kFilePart = 4;
+const char* const kNames[kPartCount] = {"fileid", "quickid", "ctrange", "cthash", "uploadfile"};
+
+// The index of the part named strName, marked as seen; -1 with strError for a name that is no
+// part, or a part seen before.
+int ClaimPart(const std::string& strName, bool seen[kPartCount], std::string& strError) {
+    int nIndex = -1;
+    for (int i = 0; i < kPartCount; ++i)
+        if (strName == kNames[i])
+            nIndex = i;
+    if (nIndex < 0) {
+        strError = "unknown part " + strName;
+        return -1;
+    }
+    if (seen[nIndex]) {
+        strError = "part " + strName + " repeated";
+        return -1;
+    }
+    seen[nIndex] = true;
+    return nIndex;
+}
+
+// Keeps a part's data in piece: a short text field, or where the file part's bytes lie.
+// pFileName is the part's filename, null when its disposition has none.
+bool StorePart(int nIndex, const std::string& strName, const std::string* pFileName,
+               const char* pData, const char* pDataEnd, PieceBody& piece, std::string& strError) {
+    std::string* pField[kFilePart] = {&piece.strFileId, &piece.strQuickId, &piece.strRange,
+                                      &piece.strHash};
+    if (nIndex < kFilePart) {
+        if (pDataEnd - pData > 256) {
+            strError = "part " + strName + " too long";
+            return false;
+        }
+        pField[nIndex]->assign(pData, pDataEnd);
+        return true;
+    }
+    if (!pFileName) {
+        strError = "file part without a filename";
+        return false;
+    }
+    piece.strFileName = *pFileName;
+    piece.pData = pData;
+    piece.nData = static_cast<size_t>(pDataEnd - pData);
+    return true;
+}
+
 }  // namespace
 
 bool MultipartBoundary(const std::string& strContentType, std::string& strBoundary) {
@@ -150,8 +198,7 @@ bool ParsePieceBody(const std::string& strBody, const std::string& strBoundary, 
         return false;
     }
     const char* p = pBegin + strDelim.size();
-    bool seen[5] = {false, false, false, false, false};
-    static const char* const kNames[5] = {"fileid", "quickid", "ctrange", "cthash", "uploadfile"};
+    bool seen[kPartCount] = {false, false, false, false, false};
     for (;;) {
         if (pEnd - p >= 2 && p[0] == '-' && p[1] == '-')
             break;  // closing delimiter; an epilogue after it is ignored
@@ -174,45 +221,21 @@ bool ParsePieceBody(const std::string& strBody, const std::string& strBoundary, 
             strError = "part without a name";
             return false;
         }
-        int nIndex = -1;
-        for (int i = 0; i < 5; ++i)
-            if (strName == kNames[i])
-                nIndex = i;
-        if (nIndex < 0) {
-            strError = "unknown part " + strName;
+        const int nIndex = ClaimPart(strName, seen, strError);
+        if (nIndex < 0)
             return false;
-        }
-        if (seen[nIndex]) {
-            strError = "part " + strName + " repeated";
-            return false;
-        }
-        seen[nIndex] = true;
         const char* pData = pHeadEnd + 4;
-        const char* pDataEnd = PartEnd(pData, pEnd, strNextDelim, nIndex == 4);
+        const char* pDataEnd = PartEnd(pData, pEnd, strNextDelim, nIndex == kFilePart);
         if (!pDataEnd) {
             strError = "part " + strName + " does not end";
             return false;
         }
-        std::string* pField[4] = {&piece.strFileId, &piece.strQuickId, &piece.strRange,
-                                  &piece.strHash};
-        if (nIndex < 4) {
-            if (pDataEnd - pData > 256) {
-                strError = "part " + strName + " too long";
-                return false;
-            }
-            pField[nIndex]->assign(pData, pDataEnd);
-        } else {
-            if (!bHasFileName) {
-                strError = "file part without a filename";
-                return false;
-            }
-            piece.strFileName = strFileName;
-            piece.pData = pData;
-            piece.nData = static_cast<size_t>(pDataEnd - pData);
-        }
+        if (!StorePart(nIndex, strName, bHasFileName ? &strFileName : nullptr, pData, pDataEnd,
+                       piece, strError))
+            return false;
         p = pDataEnd + strNextDelim.size();
     }
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kPartCount; ++i) {
         if (!seen[i]) {
             strError = std::string("part ") + kNames[i] + " missing";
             return false;

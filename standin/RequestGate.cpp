@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "RequestLog.h"
+#include "utils/NamedThread.h"
 
 namespace standin {
 
@@ -82,7 +83,7 @@ bool RequestGate::Start(std::string& strError) {
         strError = std::string("cannot create an event descriptor: ") + strerror(errno);
         return false;
     }
-    m_thread = std::thread([this] { Loop(); });
+    m_thread = _VelmoUpload::StartNamedThread("standin-gate", [this] { Loop(); });
     return true;
 }
 

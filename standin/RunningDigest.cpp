@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace standin {
@@ -52,7 +53,7 @@ DigestHelpers::DigestHelpers() {
     // one per core: more would only take turns
     unsigned nThreads = std::min(8u, std::max(1u, std::thread::hardware_concurrency()));
     for (unsigned i = 0; i < nThreads; ++i)
-        m_threads.emplace_back([this] { Run(); });
+        m_threads.push_back(_VelmoUpload::StartNamedThread("standin-digest", [this] { Run(); }));
 }
 
 DigestHelpers::~DigestHelpers() {

@@ -9,11 +9,21 @@ namespace standin {
 
 std::string StatusText(int nStatusCode) {
     static const std::map<int, std::string> kTexts = {
-        {300, "mdVelmo碰撞"},  {400, "签名认证失败"},       {401, "用户身份异常"},
-        {402, "参数错误"},     {403, "上传权限超时"},       {404, "range错误"},
-        {405, "哈希不匹配"},   {410, "网盘空间不足"},       {411, "文件大小超过额度"},
-        {412, "提取码不存在"}, {500, "服务器磁盘空间不足"}, {501, "上传服务器繁忙"},
-        {502, "502未知错误"},  {600, "客户端版本过低"},     {10014, "目录不存在"},
+        {ServiceCode::kNeedSha1, "mdVelmo碰撞"},
+        {ServiceCode::kBadSignature, "签名认证失败"},
+        {ServiceCode::kUnknownUser, "用户身份异常"},
+        {ServiceCode::kBadParameter, "参数错误"},
+        {ServiceCode::kUploadExpired, "上传权限超时"},
+        {ServiceCode::kBadRange, "range错误"},
+        {ServiceCode::kHashMismatch, "哈希不匹配"},
+        {ServiceCode::kNoSpace, "网盘空间不足"},
+        {ServiceCode::kTooLarge, "文件大小超过额度"},
+        {ServiceCode::kUnknownPickCode, "提取码不存在"},
+        {ServiceCode::kDiskFull, "服务器磁盘空间不足"},
+        {ServiceCode::kBusy, "上传服务器繁忙"},
+        {ServiceCode::kInternal, "502未知错误"},
+        {ServiceCode::kClientTooOld, "客户端版本过低"},
+        {ServiceCode::kNoDirectory, "目录不存在"},
     };
     auto it = kTexts.find(nStatusCode);
     return it == kTexts.end() ? std::string() : it->second;

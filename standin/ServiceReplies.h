@@ -6,26 +6,12 @@
 
 #include <string>
 
+#include "ServiceConstants.h"
+
 namespace standin {
 
-// Status codes the upload requests answer with.
-enum StatusCode {
-    kOk = 0,
-    kNeedSha1 = 300,
-    kBadSignature = 400,
-    kUnknownUser = 401,
-    kBadParameter = 402,
-    kUploadExpired = 403,
-    kBadRange = 404,
-    kHashMismatch = 405,
-    kNoSpace = 410,
-    kTooLarge = 411,
-    kUnknownPickCode = 412,
-    kDiskFull = 500,
-    kBusy = 501,
-    kInternal = 502,
-    kNoDirectory = 10014,
-};
+// The status codes the upload requests answer with, by the names the client knows them by.
+namespace ServiceCode = _VelmoUpload::ServiceCode;
 
 // The service's message for a status code (UTF-8); empty for 0 and unknown codes.
 std::string StatusText(int nStatusCode);

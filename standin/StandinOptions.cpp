@@ -101,6 +101,85 @@ std::string UsageText() {
            "Fault control (loopback only): POST /_standin/fault, POST /_standin/reset.\n";
 }
 
+namespace {
+
+// Every option but --help takes a value, inline ("--port=0") or as the next argument.
+bool IsValueOption(const std::string& strArg) {
+    static const char* const kOptions[] = {"--bind",           "--port",       "--data",
+                                           "--user",           "--quota",      "--size-limit",
+                                           "--time-limit",     "--type-limit", "--file-range",
+                                           "--upload-allowed", "--public-url"};
+    for (const char* pOption : kOptions)
+        if (strArg == pOption)
+            return true;
+    return false;
+}
+
+// One option with its value into opts; false with strError when the value does not fit.
+bool ApplyOption(const std::string& strArg, std::string strV, Options& opts,
+                 std::string& strError) {
+    long long nNum = 0;
+    if (strArg == "--bind") {
+        opts.strBind = strV;
+    } else if (strArg == "--port") {
+        if (!ParseNumber(strV, nNum) || nNum > 65535) {
+            strError = "--port takes a number from 0 to 65535";
+            return false;
+        }
+        opts.nPort = static_cast<int>(nNum);
+    } else if (strArg == "--data") {
+        opts.strDataDir = strV;
+        if (opts.strDataDir.empty()) {
+            strError = "--data needs a folder";
+            return false;
+        }
+    } else if (strArg == "--user") {
+        std::string::size_type nColon = strV.find(':');
+        if (nColon == std::string::npos || nColon == 0 || nColon + 1 == strV.size()) {
+            strError = "--user takes NAME:PASSWORD";
+            return false;
+        }
+        opts.vUsers.emplace_back(strV.substr(0, nColon), strV.substr(nColon + 1));
+    } else if (strArg == "--quota" || strArg == "--size-limit") {
+        if (!ParseNumber(strV, nNum)) {
+            strError = strArg + " takes a number of bytes";
+            return false;
+        }
+        (strArg == "--quota" ? opts.policy.nQuota : opts.policy.nSizeLimit) = nNum;
+    } else if (strArg == "--time-limit") {
+        if (!ParseSeconds(strV, opts.policy.fTimeLimit)) {
+            strError = "--time-limit takes a number of seconds";
+            return false;
+        }
+    } else if (strArg == "--type-limit") {
+        if (!strV.empty() && strV[0] == '.')
+            strV.erase(0, 1);
+        opts.policy.vTypeLimit.push_back(strV);
+    } else if (strArg == "--file-range") {
+        if (!ParseFileRange(strV, opts.policy)) {
+            strError = "--file-range takes KIND=MIN-MAX, KIND one of 0, 1, 2";
+            return false;
+        }
+    } else if (strArg == "--upload-allowed") {
+        if (!ParseNumber(strV, nNum) || nNum > 1000000) {
+            strError = "--upload-allowed takes a number";
+            return false;
+        }
+        opts.policy.nUploadAllowed = static_cast<int>(nNum);
+    } else if (strArg == "--public-url") {
+        opts.strPublicUrl = strV;
+        while (!opts.strPublicUrl.empty() && opts.strPublicUrl.back() == '/')
+            opts.strPublicUrl.pop_back();
+        if (opts.strPublicUrl.compare(0, 7, "http://") != 0) {
+            strError = "--public-url takes an http:// URL";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseOptions(int argc, char** argv, Options& opts, std::string& strError) {
     opts.nPort = DefaultPort();
     opts.strDataDir = DefaultDataDir();
@@ -118,96 +197,19 @@ bool ParseOptions(int argc, char** argv, Options& opts, std::string& strError) {
             opts.bHelp = true;
             continue;
         }
-        auto takeValue = [&](std::string& strOut) {
-            if (bHasInline) {
-                strOut = strValue;
-                return true;
-            }
+        if (!IsValueOption(strArg)) {
+            strError = "unknown option " + strArg + " (see --help)";
+            return false;
+        }
+        if (!bHasInline) {
             if (i + 1 >= argc) {
                 strError = strArg + " needs a value";
                 return false;
             }
-            strOut = argv[++i];
-            return true;
-        };
-        std::string strV;
-        long long nNum = 0;
-        if (strArg == "--bind") {
-            if (!takeValue(opts.strBind))
-                return false;
-        } else if (strArg == "--port") {
-            if (!takeValue(strV))
-                return false;
-            if (!ParseNumber(strV, nNum) || nNum > 65535) {
-                strError = "--port takes a number from 0 to 65535";
-                return false;
-            }
-            opts.nPort = static_cast<int>(nNum);
-        } else if (strArg == "--data") {
-            if (!takeValue(opts.strDataDir))
-                return false;
-            if (opts.strDataDir.empty()) {
-                strError = "--data needs a folder";
-                return false;
-            }
-        } else if (strArg == "--user") {
-            if (!takeValue(strV))
-                return false;
-            std::string::size_type nColon = strV.find(':');
-            if (nColon == std::string::npos || nColon == 0 || nColon + 1 == strV.size()) {
-                strError = "--user takes NAME:PASSWORD";
-                return false;
-            }
-            opts.vUsers.emplace_back(strV.substr(0, nColon), strV.substr(nColon + 1));
-        } else if (strArg == "--quota" || strArg == "--size-limit") {
-            if (!takeValue(strV))
-                return false;
-            if (!ParseNumber(strV, nNum)) {
-                strError = strArg + " takes a number of bytes";
-                return false;
-            }
-            (strArg == "--quota" ? opts.policy.nQuota : opts.policy.nSizeLimit) = nNum;
-        } else if (strArg == "--time-limit") {
-            if (!takeValue(strV))
-                return false;
-            if (!ParseSeconds(strV, opts.policy.fTimeLimit)) {
-                strError = "--time-limit takes a number of seconds";
-                return false;
-            }
-        } else if (strArg == "--type-limit") {
-            if (!takeValue(strV))
-                return false;
-            if (!strV.empty() && strV[0] == '.')
-                strV.erase(0, 1);
-            opts.policy.vTypeLimit.push_back(strV);
-        } else if (strArg == "--file-range") {
-            if (!takeValue(strV))
-                return false;
-            if (!ParseFileRange(strV, opts.policy)) {
-                strError = "--file-range takes KIND=MIN-MAX, KIND one of 0, 1, 2";
-                return false;
-            }
-        } else if (strArg == "--upload-allowed") {
-            if (!takeValue(strV))
-                return false;
-            if (!ParseNumber(strV, nNum) || nNum > 1000000) {
-                strError = "--upload-allowed takes a number";
-                return false;
-            }
-            opts.policy.nUploadAllowed = static_cast<int>(nNum);
-        } else if (strArg == "--public-url") {
-            if (!takeValue(opts.strPublicUrl))
-                return false;
-            while (!opts.strPublicUrl.empty() && opts.strPublicUrl.back() == '/')
-                opts.strPublicUrl.pop_back();
-            if (opts.strPublicUrl.compare(0, 7, "http://") != 0) {
-                strError = "--public-url takes an http:// URL";
-                return false;
-            }
-        } else {
-            strError = "unknown option " + strArg + " (see --help)";
-            return false;
+            strValue = argv[++i];
         }
+        if (!ApplyOption(strArg, strValue, opts, strError))
+            return false;
     }
     return true;
 }

@@ -64,10 +64,10 @@ bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
     auto& mutableReq = const_cast<httplib::Request&>(req);
     std::string strContentType = req.get_header_value("Content-Type");
     mutableReq.headers.erase("Content-Type");
-    bool bOver = false;
+    bool bOverLimit = false;
     reader([&](const char* pData, size_t nData) {
         if (strBody.size() + nData > nLimit) {
-            bOver = true;
+            bOverLimit = true;
             return false;
         }
         if (strBody.size() + nData >= nStopAfter) {
@@ -78,7 +78,7 @@ bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
         return true;
     });
     mutableReq.headers.emplace("Content-Type", strContentType);
-    return !bOver;
+    return !bOverLimit;
 }
 
 // A piece body straight from the connection in large reads: the library reads 4 KiB at a time,
@@ -117,9 +117,9 @@ std::string FaultStatusBody(const FaultRule& rule) {
 
 // An internal failure: the log line says what; the client gets the service's 502.
 std::string ErrorBody() {
-    Json::Value reply = StatusReply(kInternal);
+    Json::Value reply = StatusReply(ServiceCode::kInternal);
     reply["state"] = false;
-    reply["error"] = StatusText(kInternal);
+    reply["error"] = StatusText(ServiceCode::kInternal);
     return WriteJson(reply);
 }
 
@@ -487,7 +487,8 @@ void SetUpApiRoutes(httplib::Server& svr, ServiceContext& ctx) {
         ex.ReadRequest(nullptr, {});
         ex.Answer([&](const FormFields& query, const FormFields&, bool bFull) {
             if (bFull)
-                return ApiResult{WriteJson(StatusReply(kNoSpace)), "", "", "refused 410: full"};
+                return ApiResult{WriteJson(StatusReply(ServiceCode::kNoSpace)), "", "",
+                                 "refused 410: full"};
             return HandleCheck(ctx, query);
         });
     });

@@ -111,7 +111,7 @@ std::string DispatchReply(ServiceContext& ctx, int nStatus, const std::string& s
                           const std::string& strPickCode) {
     Json::Value reply(Json::objectValue);
     reply["status"] = nStatus;
-    reply["statuscode"] = 0;
+    reply["statuscode"] = ServiceCode::kOk;
     reply["statusmsg"] = "";
     reply["uploadkey"] = strUploadKey;
     reply["uploadurl"] = ctx.strPublicUrl;
@@ -124,7 +124,7 @@ std::string DispatchReply(ServiceContext& ctx, int nStatus, const std::string& s
 std::string OffsetReply(long long nOffset) {
     Json::Value reply(Json::objectValue);
     reply["status"] = 1;
-    reply["statuscode"] = 0;
+    reply["statuscode"] = ServiceCode::kOk;
     reply["statusmsg"] = "";
     reply["offset"] = static_cast<Json::Int64>(nOffset);
     return WriteJson(reply);
@@ -145,7 +145,8 @@ struct DispatchAsk {
 
 ApiResult Cancel(ServiceContext& ctx, const DispatchAsk& ask) {
     if (ask.strPickCode.empty())
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "cancel without a pick code");
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId,
+                      "cancel without a pick code");
     std::shared_ptr<std::mutex> pLock = ctx.uploadLocks.For(ask.strPickCode);
     std::lock_guard<std::mutex> lock(*pLock);
     ApiResult result;
@@ -167,7 +168,8 @@ ApiResult Cancel(ServiceContext& ctx, const DispatchAsk& ask) {
                                "ok: already complete"};
             return true;
         }
-        result = Refuse(kUnknownPickCode, ask.account, ask.strUserId, "unknown pick code");
+        result =
+            Refuse(ServiceCode::kUnknownPickCode, ask.account, ask.strUserId, "unknown pick code");
         return false;
     });
     return result;
@@ -209,7 +211,7 @@ public:
 
     bool Run() {
         if (!ResolveFolder(m_rec, m_ask, m_nFolderId, m_strTarget))
-            return Refused(kNoDirectory, "no such target folder");
+            return Refused(ServiceCode::kNoDirectory, "no such target folder");
         m_nUsed = m_bReportFull ? m_ctx.opts.policy.nQuota : m_rec.UsedBytes(m_ask.account.nId);
         return m_ask.strPickCode.empty() ? StartNew() : Resume();
     }
@@ -224,8 +226,9 @@ private:
 
     // "status" 2: the file is stored, nothing is to be sent.
     bool Held(const std::string& strPickCode, const std::string& strVerdict) {
-        result = ApiResult{DispatchReply(m_ctx, 2, "", 0, m_strTarget, strPickCode),
-                           m_ask.account.strName, m_ask.strUserId, strVerdict};
+        result = ApiResult{
+            DispatchReply(m_ctx, _VelmoUpload::kStatusHeld, "", 0, m_strTarget, strPickCode),
+            m_ask.account.strName, m_ask.strUserId, strVerdict};
         return true;
     }
 
@@ -251,7 +254,7 @@ private:
             StoredFile file;
             if (m_rec.FileByPickCode(m_ask.strPickCode, file) && file.nUserId == m_ask.account.nId)
                 return Held(m_ask.strPickCode, "rapid: pick code already stored");
-            return Refused(kUnknownPickCode, "unknown pick code");
+            return Refused(ServiceCode::kUnknownPickCode, "unknown pick code");
         }
         if (upload.bDone)
             return Held(m_ask.strPickCode, "rapid: upload already complete");
@@ -265,7 +268,7 @@ private:
         Content content;
         if (upload.strFileId.empty() &&
             m_rec.ContentByQuickId(upload.strQuickId, upload.nFileSize, content))
-            return Refused(kNeedSha1, "quick digest known");
+            return Refused(ServiceCode::kNeedSha1, "quick digest known");
         if (HeldContent(m_rec, upload.strFileId, upload.strQuickId, upload.nFileSize)) {
             m_rec.DeleteUpload(upload.strPickCode);
             m_ctx.files.RemovePartial(upload.strPickCode);
@@ -283,8 +286,8 @@ private:
         }
         m_rec.UpdateUpload(upload);
         result =
-            ApiResult{DispatchReply(m_ctx, 1, upload.strUploadKey, upload.nEts, m_strTarget,
-                                    upload.strPickCode),
+            ApiResult{DispatchReply(m_ctx, _VelmoUpload::kStatusToSend, upload.strUploadKey,
+                                    upload.nEts, m_strTarget, upload.strPickCode),
                       m_ask.account.strName, m_ask.strUserId,
                       "resume " + upload.strPickCode + " at " + std::to_string(upload.nOffset)};
         return true;
@@ -300,11 +303,11 @@ private:
                     m_ask.strQuickId != upload.strQuickId);
         if (!bChanged) {
             if (m_bReportFull)
-                return Refused(kNoSpace, "reported full");
+                return Refused(ServiceCode::kNoSpace, "reported full");
             return true;
         }
         if (!Fits(m_ask.nFileSize - upload.nFileSize))
-            return Refused(kNoSpace, "quota");
+            return Refused(ServiceCode::kNoSpace, "quota");
         upload.nOffset = 0;
         upload.nFileSize = m_ask.nFileSize;
         upload.strFileId = m_ask.strFileId;
@@ -317,19 +320,19 @@ private:
         Content content;
         if (m_ask.strFileId.empty() &&
             m_rec.ContentByQuickId(m_ask.strQuickId, m_ask.nFileSize, content))
-            return Refused(kNeedSha1, "quick digest known");
+            return Refused(ServiceCode::kNeedSha1, "quick digest known");
         if (HeldContent(m_rec, m_ask.strFileId, m_ask.strQuickId, m_ask.nFileSize)) {
             StoredFile same;
             if (m_rec.SameFile(m_nFolderId, m_ask.strFileName, m_ask.strFileId, same))
                 return Held(same.strPickCode, "rapid: same file already there");
             if (!Fits(m_ask.nFileSize))
-                return Refused(kNoSpace, "quota");
+                return Refused(ServiceCode::kNoSpace, "quota");
             StoredFile file = FileOf(m_ask.strFileId, NewPickCode(m_rec));
             m_rec.InsertFile(file);
             return Held(file.strPickCode, "rapid: content held");
         }
         if (!Fits(m_ask.nFileSize))
-            return Refused(kNoSpace, "quota");
+            return Refused(ServiceCode::kNoSpace, "quota");
         return BeginUpload();
     }
 
@@ -346,12 +349,12 @@ private:
         upload.nEts = NowSeconds() + kUploadKeySeconds;
         int nError = m_ctx.files.CreatePartial(upload.strPickCode);
         if (nError)
-            return Refused(nError == ENOSPC ? kDiskFull : kInternal,
+            return Refused(nError == ENOSPC ? ServiceCode::kDiskFull : ServiceCode::kInternal,
                            std::string("cannot create partial file: ") + strerror(nError));
         m_rec.InsertUpload(upload);
         result =
-            ApiResult{DispatchReply(m_ctx, 1, upload.strUploadKey, upload.nEts, m_strTarget,
-                                    upload.strPickCode),
+            ApiResult{DispatchReply(m_ctx, _VelmoUpload::kStatusToSend, upload.strUploadKey,
+                                    upload.nEts, m_strTarget, upload.strPickCode),
                       m_ask.account.strName, m_ask.strUserId, "new upload " + upload.strPickCode};
         return true;
     }
@@ -389,40 +392,42 @@ bool VerifyUploadQuery(ServiceContext& ctx, const FormFields& query, Account& ac
     std::string strUserId = query.Get("userid");
     std::string strMissing = query.FirstMissing(kUploadQueryKeys);
     if (!strMissing.empty()) {
-        refusal = Refuse(kBadParameter, account, strUserId, "missing " + strMissing);
+        refusal = Refuse(ServiceCode::kBadParameter, account, strUserId, "missing " + strMissing);
         return false;
     }
     if (query.Get("appid") != _VelmoUpload::kAppId || query.Get("format") != "json" ||
         !IsDecimal(query.Get("ets")) || !IsDecimal(query.Get("filesize"))) {
-        refusal = Refuse(kBadParameter, account, strUserId, "malformed query");
+        refusal = Refuse(ServiceCode::kBadParameter, account, strUserId, "malformed query");
         return false;
     }
     if (!AccountByUserId(ctx, strUserId, account)) {
-        refusal = Refuse(kUnknownUser, account, strUserId, "unknown user");
+        refusal = Refuse(ServiceCode::kUnknownUser, account, strUserId, "unknown user");
         return false;
     }
     std::string strPickCode = query.Get("pickcode");
     bool bFound =
         ctx.store.Read([&](Records& rec) { return rec.UploadByPickCode(strPickCode, upload); });
     if (!bFound || upload.nUserId != account.nId) {
-        refusal = Refuse(kUnknownPickCode, account, strUserId, "unknown pick code");
+        refusal = Refuse(ServiceCode::kUnknownPickCode, account, strUserId, "unknown pick code");
         return false;
     }
     if (!SameDigest(UploadSignature(upload.strUploadKey), query.Get("sig"))) {
-        refusal = Refuse(kBadSignature, account, strUserId, "upload signature");
+        refusal = Refuse(ServiceCode::kBadSignature, account, strUserId, "upload signature");
         return false;
     }
     long long nEts = std::stoll(query.Get("ets"));
     if (nEts != upload.nEts) {
-        refusal = Refuse(kBadParameter, account, strUserId, "ets is not the dispatched one");
+        refusal =
+            Refuse(ServiceCode::kBadParameter, account, strUserId, "ets is not the dispatched one");
         return false;
     }
     if (NowSeconds() > upload.nEts) {
-        refusal = Refuse(kUploadExpired, account, strUserId, "upload key expired");
+        refusal = Refuse(ServiceCode::kUploadExpired, account, strUserId, "upload key expired");
         return false;
     }
     if (std::stoll(query.Get("filesize")) != upload.nFileSize) {
-        refusal = Refuse(kBadParameter, account, strUserId, "filesize differs from dispatch");
+        refusal = Refuse(ServiceCode::kBadParameter, account, strUserId,
+                         "filesize differs from dispatch");
         return false;
     }
     return true;
@@ -440,7 +445,7 @@ ApiResult FinishUpload(ServiceContext& ctx, const Account& account, const std::s
         strSha1 = pRunning->Text();
     if ((strSha1.empty() && !Utils::GetFileHash(strPath, strSha1, nError, nullptr)) ||
         !Utils::GetFileMDVelmo(strPath, strQuickId, nError))
-        return Refuse(kInternal, account, strUserId,
+        return Refuse(ServiceCode::kInternal, account, strUserId,
                       "cannot hash the upload: error " + std::to_string(nError));
     bool bSha1Wrong = !upload.strFileId.empty() && upload.strFileId != strSha1;
     bool bQuickWrong = !upload.strQuickId.empty() && upload.strQuickId != strQuickId;
@@ -450,12 +455,13 @@ ApiResult FinishUpload(ServiceContext& ctx, const Account& account, const std::s
             return true;
         });
         ctx.files.RemovePartial(upload.strPickCode);
-        return Refuse(kHashMismatch, account, strUserId,
+        return Refuse(ServiceCode::kHashMismatch, account, strUserId,
                       std::string(bSha1Wrong ? "SHA-1" : "MDVelmo") +
                           " of the content differs; upload discarded");
     }
     if (!ctx.files.CommitPartial(upload.strPickCode, strSha1))
-        return Refuse(kDiskFull, account, strUserId, "cannot move content into the store");
+        return Refuse(ServiceCode::kDiskFull, account, strUserId,
+                      "cannot move content into the store");
     ctx.store.Transact([&](Records& rec) {
         Content content;
         content.strSha1 = strSha1;
@@ -504,18 +510,18 @@ bool ReadPieceAsk(ServiceContext& ctx, const FormFields& query, const std::strin
     };
     std::string strBoundary, strError;
     if (!MultipartBoundary(strContentType, strBoundary))
-        return refuse(kBadParameter, "not multipart/form-data");
+        return refuse(ServiceCode::kBadParameter, "not multipart/form-data");
     if (!ParsePieceBody(strBody, strBoundary, ask.piece, strError))
-        return refuse(kBadParameter, strError);
+        return refuse(ServiceCode::kBadParameter, strError);
     if (ask.piece.strFileName != ask.upload.strPickCode)
-        return refuse(kBadParameter, "file part names another pick code");
+        return refuse(ServiceCode::kBadParameter, "file part names another pick code");
     if (!NormalizeDigest(ask.piece.strFileId, ask.strFileId) ||
         !NormalizeDigest(ask.piece.strQuickId, ask.strQuickId))
-        return refuse(kBadParameter, "malformed digest part");
+        return refuse(ServiceCode::kBadParameter, "malformed digest part");
     if (!ParseRange(ask.piece.strRange, ask.nStart, ask.nEnd))
-        return refuse(kBadParameter, "malformed ctrange");
+        return refuse(ServiceCode::kBadParameter, "malformed ctrange");
     if (ask.piece.nData == 0)
-        return refuse(kBadRange, "empty piece");
+        return refuse(ServiceCode::kBadRange, "empty piece");
     return true;
 }
 
@@ -529,20 +535,22 @@ bool PieceFits(ServiceContext& ctx, PieceAsk& ask, ApiResult& refusal) {
     // another piece may have moved the upload on while this one waited for the lock
     if (!ctx.store.Read(
             [&](Records& rec) { return rec.UploadByPickCode(upload.strPickCode, upload); }))
-        return refuse(kUnknownPickCode, "upload gone");
+        return refuse(ServiceCode::kUnknownPickCode, "upload gone");
     if ((!upload.strFileId.empty() && !ask.strFileId.empty() &&
          ask.strFileId != upload.strFileId) ||
         (!upload.strQuickId.empty() && !ask.strQuickId.empty() &&
          ask.strQuickId != upload.strQuickId))
-        return refuse(kBadParameter, "digests differ from the dispatch");
+        return refuse(ServiceCode::kBadParameter, "digests differ from the dispatch");
     if (upload.bDone || ask.nStart != upload.nOffset)
-        return refuse(kBadRange, "range starts at " + std::to_string(ask.nStart) +
-                                     ", upload holds " + std::to_string(upload.nOffset));
+        return refuse(ServiceCode::kBadRange, "range starts at " + std::to_string(ask.nStart) +
+                                                  ", upload holds " +
+                                                  std::to_string(upload.nOffset));
     const PieceBody& piece = ask.piece;
     if (ask.nEnd - ask.nStart != static_cast<long long>(piece.nData) ||
         ask.nEnd > upload.nFileSize || piece.nData > static_cast<size_t>(_VelmoUpload::kPieceSize))
-        return refuse(kBadRange, "range " + piece.strRange + " does not fit a piece of " +
-                                     std::to_string(piece.nData) + " bytes");
+        return refuse(ServiceCode::kBadRange, "range " + piece.strRange +
+                                                  " does not fit a piece of " +
+                                                  std::to_string(piece.nData) + " bytes");
     return true;
 }
 
@@ -589,13 +597,14 @@ bool WritePiece(ServiceContext& ctx, const PieceAsk& ask, bool bLast, RunningDig
         }
     }
     if (!SameDigest(strPieceHash, piece.strHash)) {
-        refusal =
-            Refuse(kHashMismatch, ask.account, ask.strUserId, "cthash is not the piece's SHA-1");
+        refusal = Refuse(ServiceCode::kHashMismatch, ask.account, ask.strUserId,
+                         "cthash is not the piece's SHA-1");
         return false;
     }
     if (nError) {
-        refusal = Refuse(nError == ENOSPC ? kDiskFull : kInternal, ask.account, ask.strUserId,
-                         std::string("cannot write: ") + strerror(nError));
+        refusal =
+            Refuse(nError == ENOSPC ? ServiceCode::kDiskFull : ServiceCode::kInternal, ask.account,
+                   ask.strUserId, std::string("cannot write: ") + strerror(nError));
         return false;
     }
     return true;
@@ -606,7 +615,7 @@ ApiResult StorePiece(ServiceContext& ctx, PieceAsk& ask, bool bReportFull) {
     if (!PieceFits(ctx, ask, refusal))
         return refusal;
     if (bReportFull)
-        return Refuse(kNoSpace, ask.account, ask.strUserId, "reported full");
+        return Refuse(ServiceCode::kNoSpace, ask.account, ask.strUserId, "reported full");
     Upload& upload = ask.upload;
     if (upload.strFileId.empty())
         upload.strFileId = ask.strFileId;
@@ -642,12 +651,13 @@ ApiResult HandleDispatch(ServiceContext& ctx, DispatchUrl url, const FormFields&
     if (strMissing.empty())
         strMissing = body.FirstMissing(kDispatchBodyKeys);
     if (!strMissing.empty())
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "missing " + strMissing);
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId,
+                      "missing " + strMissing);
     if (query.Get("appid") != _VelmoUpload::kAppId || query.Get("format") != "json" ||
         !IsDecimal(query.Get("isp"), 9) || query.Get("appversion").empty())
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "malformed query");
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId, "malformed query");
     if (!AccountByUserId(ctx, ask.strUserId, ask.account))
-        return Refuse(kUnknownUser, ask.account, ask.strUserId, "unknown user");
+        return Refuse(ServiceCode::kUnknownUser, ask.account, ask.strUserId, "unknown user");
 
     std::string strTarget = body.Get("target");
     ask.strPickCode = body.Get("pickcode");
@@ -655,28 +665,29 @@ ApiResult HandleDispatch(ServiceContext& ctx, DispatchUrl url, const FormFields&
         DispatchSignature(ask.strUserId, ask.account.strUserKey, body.Get("fileid"),
                           body.Get("quickid"), ask.strPickCode, strTarget);
     if (!SameDigest(strExpected, query.Get("sig")))
-        return Refuse(kBadSignature, ask.account, ask.strUserId, "dispatch signature");
+        return Refuse(ServiceCode::kBadSignature, ask.account, ask.strUserId, "dispatch signature");
     if (url == DispatchUrl::Cancel)
         return Cancel(ctx, ask);
 
     ask.strFileName = body.Get("filename");
     if (!ValidName(ask.strFileName))
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad file name");
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId, "bad file name");
     if (!IsDecimal(body.Get("filesize")) || std::stoll(body.Get("filesize")) <= 0)
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad file size");
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId, "bad file size");
     ask.nFileSize = std::stoll(body.Get("filesize"));
     if (ask.nFileSize > ctx.opts.policy.nSizeLimit)
-        return Refuse(kTooLarge, ask.account, ask.strUserId, "above the size limit");
+        return Refuse(ServiceCode::kTooLarge, ask.account, ask.strUserId, "above the size limit");
     if (!NormalizeDigest(body.Get("fileid"), ask.strFileId) ||
         !NormalizeDigest(body.Get("quickid"), ask.strQuickId) ||
         (ask.strFileId.empty() && ask.strQuickId.empty()))
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad digests");
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId, "bad digests");
     if (strTarget.empty())
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "no target");
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId, "no target");
     if (!TargetFolder(strTarget, ask.account.nId, ask.nTargetFolder))
-        return Refuse(kNoDirectory, ask.account, ask.strUserId, "target names no folder");
+        return Refuse(ServiceCode::kNoDirectory, ask.account, ask.strUserId,
+                      "target names no folder");
     if (!SplitPath(body.Get("path"), ask.vPath))
-        return Refuse(kBadParameter, ask.account, ask.strUserId, "bad path");
+        return Refuse(ServiceCode::kBadParameter, ask.account, ask.strUserId, "bad path");
     return Dispatch(ctx, ask, bReportFull);
 }
 

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "utils/NamedThread.h"
+
 namespace standin {
 
 WorkerPool::WorkerPool(size_t nThreads, Serve serve, Finish finish)
@@ -15,7 +17,7 @@ WorkerPool::~WorkerPool() {
 
 void WorkerPool::Start() {
     for (size_t i = 0; i < m_nThreads; ++i)
-        m_threads.emplace_back([this] { Work(); });
+        m_threads.push_back(_VelmoUpload::StartNamedThread("standin-worker", [this] { Work(); }));
 }
 
 void WorkerPool::Add(int fd, std::string strRead) {

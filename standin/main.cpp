@@ -11,6 +11,7 @@
 #include "RequestLog.h"
 #include "StandinOptions.h"
 #include "StandinServer.h"
+#include "utils/NamedThread.h"
 
 int main(int argc, char** argv) {
     standin::Options opts;
@@ -42,15 +43,16 @@ int main(int argc, char** argv) {
     standin::RequestLog::Note("listening on " + server.ListenUrl());
 
     std::atomic<bool> bRunEnded{false};
-    std::thread signalThread([&server, &bRunEnded, stopSignals] {
-        int nSignal = 0;
-        sigwait(&stopSignals, &nSignal);
-        // a stop that lands before the accept loop has begun is lost: repeat it until Run ends
-        while (!bRunEnded) {
-            server.Stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    std::thread signalThread =
+        _VelmoUpload::StartNamedThread("standin-signals", [&server, &bRunEnded, stopSignals] {
+            int nSignal = 0;
+            sigwait(&stopSignals, &nSignal);
+            // a stop that lands before the accept loop has begun is lost: repeat it until Run ends
+            while (!bRunEnded) {
+                server.Stop();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
     server.Run();
     bRunEnded = true;
     server.Stop();

@@ -2,17 +2,18 @@
 // manager, restarts of known folders, and the lazy creation of remote directories.
 #include "core/FolderManager.h"
 
-#include <pthread.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <functional>
+#include <vector>
 
+#include "ServiceConstants.h"
 #include "Velmoupload.h"
 #include "core/ErrorManager.h"
 #include "core/LoginManager.h"
 #include "core/ResumeManager.h"
-#include "utils/Thread.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -161,7 +162,7 @@ bool FolderManager::UpdateMemberStatus(PTaskInfo pTaskInfo, TaskStatus status) {
                 folder->fileList.erase(it);
         } else if (status == TaskStatusError && !folder->errorList.count(pTaskInfo->strFilePath)) {
             // no space left: the whole folder has failed
-            if (nErrorCode == 1013 || nErrorCode == 410) {
+            if (nErrorCode == kErrNoSpace || nErrorCode == ServiceCode::kNoSpace) {
                 folder->nErrorCode = nErrorCode;
                 folder->nErrorCount = folder->nFileCount;
             } else {
@@ -183,26 +184,8 @@ bool FolderManager::UpdateMemberStatus(PTaskInfo pTaskInfo, TaskStatus status) {
 bool FolderManager::AddTask(const std::string& strFolderPath, const std::string& strTarget,
                             ISPType ispType, bool bAuto) {
     FolderRef folder(strFolderPath);
-    if (!folder) {
-        PFolderTaskParams pParams = new FolderTaskParams;
-        pParams->strFolderPath = strFolderPath;
-        pParams->strTarget = strTarget;
-        pParams->ispType = ispType;
-        pParams->bAuto = bAuto;
-        {
-            MutexLocker lock(m_mutex);
-            m_workerSession[pParams] = m_nSession;
-        }
-        // the folder task thread: ends at the bottom of _AddTaskThread
-        if (StartDetachedThread(&FolderManager::_AddTaskThread, pParams))
-            return true;
-        {
-            MutexLocker lock(m_mutex);
-            m_workerSession.erase(pParams);
-        }
-        delete pParams;
-        return false;
-    }
+    if (!folder)
+        return _StartWorker(strFolderPath, strTarget, ispType, bAuto);
     {
         // Its worker is still listing it and hands every file over itself. Started now, the
         // folder would look empty, or its files would start before their records exist.
@@ -213,58 +196,9 @@ bool FolderManager::AddTask(const std::string& strFolderPath, const std::string&
 
     // a known folder: start again what is left, or else what failed
     UploadManager::UpdateFolderStatus(folder.get(), TaskStatusInit);
-    FileList files;
     bool bFailedEntries = false;
-    {
-        MutexLocker lock(folder->mutex);
-        files = folder->fileList;
-        if (files.empty())
-            for (const ErrorList::value_type& entry : folder->errorList)
-                // the folder's own entry (listing failed, empty) and non-files are no upload
-                if (entry.first != strFolderPath && IsRegularFile(entry.first))
-                    files.push_back(entry.first);
-        // the files tried again are no longer failed: a folder that finished with errors
-        // would otherwise count them twice and end before its files do
-        for (const std::string& strPath : files)
-            folder->errorList.erase(strPath);
-        folder->nErrorCount = 0;
-        folder->nErrorCode = 0;
-        for (const ErrorList::value_type& entry : folder->errorList)
-            if (entry.first != strFolderPath)
-                ++folder->nErrorCount;
-        bFailedEntries = folder->nErrorCount > 0;
-        // A file stopped or cancelled after claiming its directory never gets the reply that
-        // resolves it, nor fails: left in creation, the directory would hold back its files
-        // for ever. Nothing of this folder is under way when it is started again (and if it
-        // is, the service answers a second request for the same directory with its target).
-        for (FolderTargetList::value_type& entry : folder->folderTargetList)
-            if (entry.second.first.empty())
-                entry.second.second = false;
-    }
-    bool bStranded = false;
-    for (const std::string& strPath : files) {
-        if (UploadManager::StartTask(strPath, std::string(), ISPTypeAuto, std::string(),
-                                     std::string(), true) ||
-            UploadManager::GetTask(strPath) || !LoginManager::IsLogin())
-            continue;
-        // neither queued nor failed through the usual report: counted as failed here, or the
-        // folder would wait for it for ever
-        MutexLocker lock(folder->mutex);
-        if (folder->errorList.count(strPath))
-            continue;
-        folder->errorList[strPath] = kNotRestarted;
-        ++folder->nErrorCount;
-        bStranded = true;
-    }
-    if (bStranded) {
-        bool bDone;
-        {
-            MutexLocker lock(folder->mutex);
-            bDone = folder->nFinishCount + folder->nErrorCount >= folder->nFileCount;
-        }
-        if (bDone)
-            UploadManager::UpdateFolderStatus(folder.get(), TaskStatusError);
-    }
+    FileList files = _FilesToRestart(folder.get(), strFolderPath, bFailedEntries);
+    _RestartFiles(folder.get(), files);
     if (files.empty()) {
         // the message first: whoever reacts to the report reads it with LoadUnfinishTask.
         // Entries that failed for good (not regular files) keep their own messages: the
@@ -278,166 +212,295 @@ bool FolderManager::AddTask(const std::string& strFolderPath, const std::string&
     return true;
 }
 
+bool FolderManager::_StartWorker(const std::string& strFolderPath, const std::string& strTarget,
+                                 ISPType ispType, bool bAuto) {
+    PFolderTaskParams pParams = new FolderTaskParams;
+    pParams->strFolderPath = strFolderPath;
+    pParams->strTarget = strTarget;
+    pParams->ispType = ispType;
+    pParams->bAuto = bAuto;
+    {
+        MutexLocker lock(m_mutex);
+        m_workerSession[pParams] = m_nSession;
+    }
+    // the folder task thread: ends at the bottom of _AddTaskThread; named, so that a test or a
+    // look at the process can tell when no folder is being listed
+    if (StartDetachedThread("velmo-folder", [pParams] { _AddTaskThread(pParams); }))
+        return true;
+    {
+        MutexLocker lock(m_mutex);
+        m_workerSession.erase(pParams);
+    }
+    delete pParams;
+    return false;
+}
+
+FileList FolderManager::_FilesToRestart(PFolderTaskInfo pFolder, const std::string& strFolderPath,
+                                        bool& bFailedEntries) {
+    MutexLocker lock(pFolder->mutex);
+    FileList files = pFolder->fileList;
+    if (files.empty())
+        for (const ErrorList::value_type& entry : pFolder->errorList)
+            // the folder's own entry (listing failed, empty) and non-files are no upload
+            if (entry.first != strFolderPath && IsRegularFile(entry.first))
+                files.push_back(entry.first);
+    // the files tried again are no longer failed: a folder that finished with errors would
+    // otherwise count them twice and end before its files do
+    for (const std::string& strPath : files)
+        pFolder->errorList.erase(strPath);
+    pFolder->nErrorCount = 0;
+    pFolder->nErrorCode = 0;
+    for (const ErrorList::value_type& entry : pFolder->errorList)
+        if (entry.first != strFolderPath)
+            ++pFolder->nErrorCount;
+    bFailedEntries = pFolder->nErrorCount > 0;
+    // A file stopped or cancelled after claiming its directory never gets the reply that
+    // resolves it, nor fails: left in creation, the directory would hold back its files for
+    // ever. Nothing of this folder is under way when it is started again (and if it is, the
+    // service answers a second request for the same directory with its target).
+    for (FolderTargetList::value_type& entry : pFolder->folderTargetList)
+        if (entry.second.first.empty())
+            entry.second.second = false;
+    return files;
+}
+
+void FolderManager::_RestartFiles(PFolderTaskInfo pFolder, const FileList& files) {
+    bool bStranded = false;
+    for (const std::string& strPath : files) {
+        if (UploadManager::StartTask(strPath, std::string(), ISPTypeAuto, std::string(),
+                                     std::string(), true) ||
+            UploadManager::GetTask(strPath) || !LoginManager::IsLogin())
+            continue;
+        // neither queued nor failed through the usual report: counted as failed here, or the
+        // folder would wait for it for ever
+        MutexLocker lock(pFolder->mutex);
+        if (pFolder->errorList.count(strPath))
+            continue;
+        pFolder->errorList[strPath] = kNotRestarted;
+        ++pFolder->nErrorCount;
+        bStranded = true;
+    }
+    if (!bStranded)
+        return;
+    bool bDone;
+    {
+        MutexLocker lock(pFolder->mutex);
+        bDone = pFolder->nFinishCount + pFolder->nErrorCount >= pFolder->nFileCount;
+    }
+    if (bDone)
+        UploadManager::UpdateFolderStatus(pFolder, TaskStatusError);
+}
+
+// ---------------------------------------------------------------- the folder task thread
+
+// What one folder worker carries from step to step.
+struct FolderManager::FolderWorker {
+    std::string strFolderPath;
+    std::string strTarget;
+    ISPType ispType = ISPTypeAuto;
+    TaskStatus status = TaskStatusInit;  // what the folder and its files start as
+    unsigned long nSession = 0;          // the session the worker was asked for in
+    PFolderTaskInfo pFolder = nullptr;
+    bool bNew = false;             // no remembered files: the folder is listed
+    std::vector<PTaskInfo> tasks;  // file tasks not (yet) the upload manager's
+};
+
 void* FolderManager::_AddTaskThread(void* pArguments) {
     if (!pArguments)
         return reinterpret_cast<void*>(-1);
-    // named, so that a test or a look at the process can tell when no folder is being listed
-    pthread_setname_np(pthread_self(), "velmo-folder");
-    PFolderTaskParams pParams = static_cast<PFolderTaskParams>(pArguments);
-    unsigned long nSession;
+    FolderWorker worker;
+    _TakeParams(static_cast<PFolderTaskParams>(pArguments), worker);
+    _LoadFolderRecord(worker);
+    if (!_RegisterListing(worker))
+        return nullptr;
+    if (worker.bNew)
+        _InSession(worker.nSession,
+                   [&] { UploadManager::UpdateFolderStatus(worker.pFolder, worker.status); });
+
+    bool bListed = true;
+    if (worker.bNew)
+        bListed = _ListNewFolder(worker);
+    else
+        _TasksFromRecords(worker);
+
+    if (!bListed || worker.tasks.empty())
+        _FailFolder(worker, bListed);
+    else
+        _HandOverTasks(worker);
+    _EndListing(worker);
+    return nullptr;
+}
+
+void FolderManager::_TakeParams(PFolderTaskParams pParams, FolderWorker& worker) {
     {
         MutexLocker lock(m_mutex);
         std::map<PFolderTaskParams, unsigned long>::iterator it = m_workerSession.find(pParams);
-        nSession = it != m_workerSession.end() ? it->second : m_nSession;
+        worker.nSession = it != m_workerSession.end() ? it->second : m_nSession;
         if (it != m_workerSession.end())
             m_workerSession.erase(it);
     }
-    const std::string strFolderPath = pParams->strFolderPath;
-    const std::string strTarget = pParams->strTarget;
-    const ISPType ispType = pParams->ispType;
-    const TaskStatus status = pParams->bAuto ? TaskStatusInit : TaskStatusStop;
+    worker.strFolderPath = pParams->strFolderPath;
+    worker.strTarget = pParams->strTarget;
+    worker.ispType = pParams->ispType;
+    worker.status = pParams->bAuto ? TaskStatusInit : TaskStatusStop;
     delete pParams;
+}
 
+void FolderManager::_LoadFolderRecord(FolderWorker& worker) {
     PFolderTaskInfo pFolder = new FolderTaskInfo;
     long long nTotalSize = 0, nUploadSize = 0;
-    ResumeManager::GetFolderResumeInfo(strFolderPath, nTotalSize, nUploadSize, pFolder->strTarget,
-                                       pFolder->fileList);
+    ResumeManager::GetFolderResumeInfo(worker.strFolderPath, nTotalSize, nUploadSize,
+                                       pFolder->strTarget, pFolder->fileList);
     pFolder->nTotalSize = nTotalSize;
     pFolder->nUploadSize = nUploadSize;
-    const bool bNew = pFolder->fileList.empty();
-    if (bNew) {
-        pFolder->strTarget = strTarget;
+    worker.bNew = pFolder->fileList.empty();
+    if (worker.bNew) {
+        pFolder->strTarget = worker.strTarget;
     } else {
         pFolder->nFileCount = static_cast<int>(pFolder->fileList.size());
     }
-    pFolder->strFolderPath = strFolderPath;
+    pFolder->strFolderPath = worker.strFolderPath;
+    worker.pFolder = pFolder;
+}
+
+bool FolderManager::_RegisterListing(FolderWorker& worker) {
+    // registered and held in one step, so a cancel meanwhile cannot free it under us
+    MutexLocker lock(m_mutex);
+    // another worker of the same folder got there first, or the user has logged out
+    // since the upload was asked for
+    if (m_folderTaskDict.count(worker.strFolderPath) || !_IsCurrentSession(worker.nSession)) {
+        delete worker.pFolder;
+        worker.pFolder = nullptr;
+        return false;
+    }
+    m_folderTaskDict[worker.strFolderPath] = worker.pFolder;
+    ++m_holders[worker.pFolder];
+    m_listing.insert(worker.pFolder);
+    return true;
+}
+
+// Every step that reaches beyond the worker's record runs under m_folderMutex and only while
+// the session lasts: a logout (DelAllTask) while a large folder is listed must not leave its
+// records in the next account's resume file, nor its files in the next session's list.
+bool FolderManager::_InSession(unsigned long nSession, const std::function<void()>& step) {
+    MutexLocker handOver(m_folderMutex);
+    if (!_IsCurrentSession(nSession))
+        return false;
+    step();
+    return true;
+}
+
+// The file tasks are made as the folder is listed, each taking its path from the listing: a
+// folder of a hundred thousand files is then held as tasks plus the folder's own list, not in
+// two or three more copies on the way.
+void FolderManager::_AddMemberTask(FolderWorker& worker, std::string strPath, long long nSize) {
+    PTaskInfo pTaskInfo = new TaskInfo;
+    pTaskInfo->ispType = worker.ispType;
+    pTaskInfo->strFolderPath = worker.strFolderPath;
+    pTaskInfo->strFolderTarget = worker.pFolder->strTarget;
+    pTaskInfo->strFilePath = std::move(strPath);
+    pTaskInfo->nFileSize = nSize;
+    worker.tasks.push_back(pTaskInfo);
+}
+
+bool FolderManager::_ListNewFolder(FolderWorker& worker) {
+    FileList entries;
+    if (!Utils::ListDir(worker.strFolderPath, entries))
+        return false;
+    const int nEntries = static_cast<int>(entries.size());
+    long long nTotal = 0;
+    ErrorList notFiles;
+    worker.tasks.reserve(entries.size());
+    for (std::string& strPath : entries) {
+        if (!IsRegularFile(strPath)) {
+            notFiles[strPath] = kNotRegular;
+            continue;
+        }
+        // a size that cannot be read now is read again when the task is handed over
+        long long nSize = 0;
+        if (Utils::GetFileSize(strPath, nSize))
+            nTotal += nSize;
+        else
+            nSize = 0;
+        _AddMemberTask(worker, std::move(strPath), nSize);
+    }
+    FileList().swap(entries);
+    FileList files;
+    files.reserve(worker.tasks.size());
+    for (PTaskInfo pTaskInfo : worker.tasks)
+        files.push_back(pTaskInfo->strFilePath);
+    PFolderTaskInfo pFolder = worker.pFolder;
+    MutexLocker lock(pFolder->mutex);
+    pFolder->nFileCount = nEntries;
+    pFolder->nTotalSize += nTotal;
+    pFolder->fileList.swap(files);
+    pFolder->nErrorCount += static_cast<int>(notFiles.size());
+    pFolder->errorList.insert(notFiles.begin(), notFiles.end());
+    return true;
+}
+
+void FolderManager::_TasksFromRecords(FolderWorker& worker) {
+    FileList files;
     {
-        // registered and held in one step, so a cancel meanwhile cannot free it under us
-        MutexLocker lock(m_mutex);
-        // another worker of the same folder got there first, or the user has logged out
-        // since the upload was asked for
-        if (m_folderTaskDict.count(strFolderPath) || !_IsCurrentSession(nSession)) {
-            delete pFolder;
-            return nullptr;
-        }
-        m_folderTaskDict[strFolderPath] = pFolder;
-        ++m_holders[pFolder];
-        m_listing.insert(pFolder);
+        MutexLocker lock(worker.pFolder->mutex);
+        files = worker.pFolder->fileList;
     }
-    // Every step that reaches beyond this record runs under m_folderMutex and only while the
-    // session lasts: a logout (DelAllTask) while a large folder is listed must not leave its
-    // records in the next account's resume file, nor its files in the next session's list.
-    auto inSession = [&](const std::function<void()>& step) {
-        MutexLocker handOver(m_folderMutex);
-        if (!_IsCurrentSession(nSession))
-            return false;
-        step();
-        return true;
-    };
-    if (bNew)
-        inSession([&] { UploadManager::UpdateFolderStatus(pFolder, status); });
+    worker.tasks.reserve(files.size());
+    for (std::string& strPath : files) {
+        ResumeInfo resumeInfo;
+        long long nSize = 0;
+        if (ResumeManager::GetResumeInfo(strPath, resumeInfo))
+            nSize = resumeInfo.nFileSize;
+        _AddMemberTask(worker, std::move(strPath), nSize);
+    }
+}
 
-    // The file tasks are made as the folder is listed, each taking its path from the listing:
-    // a folder of a hundred thousand files is then held as tasks plus the folder's own list,
-    // not in two or three more copies on the way.
-    std::vector<PTaskInfo> tasks;
-    auto newTask = [&](std::string strPath, long long nSize) {
-        PTaskInfo pTaskInfo = new TaskInfo;
-        pTaskInfo->ispType = ispType;
-        pTaskInfo->strFolderPath = strFolderPath;
-        pTaskInfo->strFolderTarget = pFolder->strTarget;
-        pTaskInfo->strFilePath = std::move(strPath);
-        pTaskInfo->nFileSize = nSize;
-        tasks.push_back(pTaskInfo);
-    };
-    bool bListed = true;
-    if (bNew) {
-        FileList entries;
-        bListed = Utils::ListDir(strFolderPath, entries);
-        if (bListed) {
-            const int nEntries = static_cast<int>(entries.size());
-            long long nTotal = 0;
-            ErrorList notFiles;
-            tasks.reserve(entries.size());
-            for (std::string& strPath : entries) {
-                if (!IsRegularFile(strPath)) {
-                    notFiles[strPath] = kNotRegular;
-                    continue;
-                }
-                // a size that cannot be read now is read again when the task is handed over
-                long long nSize = 0;
-                if (Utils::GetFileSize(strPath, nSize))
-                    nTotal += nSize;
-                else
-                    nSize = 0;
-                newTask(std::move(strPath), nSize);
-            }
-            FileList().swap(entries);
-            FileList files;
-            files.reserve(tasks.size());
-            for (PTaskInfo pTaskInfo : tasks)
-                files.push_back(pTaskInfo->strFilePath);
-            MutexLocker lock(pFolder->mutex);
-            pFolder->nFileCount = nEntries;
-            pFolder->nTotalSize += nTotal;
-            pFolder->fileList.swap(files);
-            pFolder->nErrorCount += static_cast<int>(notFiles.size());
-            pFolder->errorList.insert(notFiles.begin(), notFiles.end());
-        }
-    } else {
-        FileList files;
-        {
-            MutexLocker lock(pFolder->mutex);
-            files = pFolder->fileList;
-        }
-        tasks.reserve(files.size());
-        for (std::string& strPath : files) {
-            ResumeInfo resumeInfo;
-            long long nSize = 0;
-            if (ResumeManager::GetResumeInfo(strPath, resumeInfo))
-                nSize = resumeInfo.nFileSize;
-            newTask(std::move(strPath), nSize);
-        }
+void FolderManager::_FailFolder(FolderWorker& worker, bool bListed) {
+    PFolderTaskInfo pFolder = worker.pFolder;
+    {
+        // the message first: whoever reacts to the report reads it with LoadUnfinishTask
+        MutexLocker lock(pFolder->mutex);
+        if (!bListed)
+            pFolder->errorList[worker.strFolderPath] = kListFailed;
+        else if (pFolder->nFileCount == 0)
+            pFolder->errorList[worker.strFolderPath] = kEmptyFolder;
     }
+    _InSession(worker.nSession,
+               [&] { UploadManager::UpdateFolderStatus(pFolder, TaskStatusError); });
+}
 
-    if (!bListed || tasks.empty()) {
-        {
-            // the message first: whoever reacts to the report reads it with LoadUnfinishTask
-            MutexLocker lock(pFolder->mutex);
-            if (!bListed)
-                pFolder->errorList[strFolderPath] = kListFailed;
-            else if (pFolder->nFileCount == 0)
-                pFolder->errorList[strFolderPath] = kEmptyFolder;
-        }
-        inSession([&] { UploadManager::UpdateFolderStatus(pFolder, TaskStatusError); });
-    } else {
-        bool bCurrent =
-            !bNew || inSession([&] { UploadManager::UpdateFolderStatus(pFolder, status); });
-        for (size_t i = 0; bCurrent && i < tasks.size(); ++i) {
-            PTaskInfo pTaskInfo = tasks[i];
-            bCurrent = inSession([&] {
-                UploadManager::UpdateTaskStatus(pTaskInfo, status, false);
-                UpdateTarget(strFolderPath, Utils::GetParentDir(pTaskInfo->strFilePath),
-                             std::string());
-                ResumeManager::Update(pTaskInfo, false);
-            });
-        }
-        bCurrent = bCurrent && inSession([&] {
-                       for (PTaskInfo& pTaskInfo : tasks)
-                           if (UploadManager::AddTask(pTaskInfo))
-                               pTaskInfo = nullptr;  // the upload manager's now
-                   });
-        if (bCurrent && !strTarget.empty())
-            ResumeManager::Save();
+void FolderManager::_HandOverTasks(FolderWorker& worker) {
+    PFolderTaskInfo pFolder = worker.pFolder;
+    bool bCurrent = !worker.bNew || _InSession(worker.nSession, [&] {
+        UploadManager::UpdateFolderStatus(pFolder, worker.status);
+    });
+    for (size_t i = 0; bCurrent && i < worker.tasks.size(); ++i) {
+        PTaskInfo pTaskInfo = worker.tasks[i];
+        bCurrent = _InSession(worker.nSession, [&] {
+            UploadManager::UpdateTaskStatus(pTaskInfo, worker.status, false);
+            UpdateTarget(worker.strFolderPath, Utils::GetParentDir(pTaskInfo->strFilePath),
+                         std::string());
+            ResumeManager::Update(pTaskInfo, false);
+        });
     }
-    for (PTaskInfo pTaskInfo : tasks)
+    bCurrent = bCurrent && _InSession(worker.nSession, [&] {
+                   for (PTaskInfo& pTaskInfo : worker.tasks)
+                       if (UploadManager::AddTask(pTaskInfo))
+                           pTaskInfo = nullptr;  // the upload manager's now
+               });
+    if (bCurrent && !worker.strTarget.empty())
+        ResumeManager::Save();
+}
+
+void FolderManager::_EndListing(FolderWorker& worker) {
+    for (PTaskInfo pTaskInfo : worker.tasks)
         delete pTaskInfo;
+    worker.tasks.clear();
     {
         MutexLocker lock(m_mutex);
-        m_listing.erase(pFolder);
+        m_listing.erase(worker.pFolder);
     }
-    _Release(pFolder);
-    return nullptr;
+    _Release(worker.pFolder);
 }
 
 // ---------------------------------------------------------------- remote directories

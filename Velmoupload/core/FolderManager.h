@@ -3,6 +3,7 @@
 // at a time, by the first file that needs it).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -52,12 +53,41 @@ public:
 
 private:
     friend class FolderRef;
+    struct FolderWorker;
+
+    // Starts the folder task thread for a folder not registered yet.
+    static bool _StartWorker(const std::string& strFolderPath, const std::string& strTarget,
+                             ISPType ispType, bool bAuto);
+    // A known folder started again: the files left, or else the failed ones, which are no
+    // longer counted as failed; bFailedEntries tells whether entries that stay failed remain.
+    static FileList _FilesToRestart(PFolderTaskInfo pFolder, const std::string& strFolderPath,
+                                    bool& bFailedEntries);
+    // Starts those files again; one that can neither start nor fail by itself is failed here.
+    static void _RestartFiles(PFolderTaskInfo pFolder, const FileList& files);
+
+    // The folder task thread's steps, in order: take the thread's parameters, load what is
+    // remembered of the folder, register its record (false: nothing to do), list the folder or
+    // make tasks of its remembered files, then fail the folder or hand its tasks over, and
+    // let go of the record.
+    static void _TakeParams(PFolderTaskParams pParams, FolderWorker& worker);
+    static void _LoadFolderRecord(FolderWorker& worker);
+    static bool _RegisterListing(FolderWorker& worker);
+    static bool _ListNewFolder(FolderWorker& worker);
+    static void _TasksFromRecords(FolderWorker& worker);
+    static void _AddMemberTask(FolderWorker& worker, std::string strPath, long long nSize);
+    static void _FailFolder(FolderWorker& worker, bool bListed);
+    static void _HandOverTasks(FolderWorker& worker);
+    static void _EndListing(FolderWorker& worker);
+    // Runs step under m_folderMutex if session nSession still lasts; false when it has ended.
+    static bool _InSession(unsigned long nSession, const std::function<void()>& step);
+
     static PFolderTaskInfo _Acquire(const std::string& strFolderPath);
     static void _Release(PFolderTaskInfo pFolderTaskInfo);
     // Destroys the record now, or when its last holder lets go; call with m_mutex held.
     static void _Retire(PFolderTaskInfo pFolderTaskInfo);
 
-    // Whether a worker of session nSession may still change anything; call with m_mutex held.
+    // Whether a worker of session nSession may still change anything; call with m_mutex or
+    // m_folderMutex held (DelAllTask ends a session under both).
     static bool _IsCurrentSession(unsigned long nSession) { return nSession == m_nSession; }
 
     static FolderTaskDict m_folderTaskDict;
@@ -71,7 +101,7 @@ private:
     static std::set<PFolderTaskInfo> m_retired;
     // records whose worker is still listing them and handing their files over
     static std::set<PFolderTaskInfo> m_listing;
-    // counts the sessions: DelAllTask, at logout, ends one (also changed under m_folderMutex)
+    // DelAllTask, at logout, ends a session (under m_folderMutex too; see Velmoupload.h)
     static unsigned long m_nSession;
     // the session in which each worker was asked for, until the worker takes it
     static std::map<PFolderTaskParams, unsigned long> m_workerSession;

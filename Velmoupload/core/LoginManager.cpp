@@ -15,7 +15,7 @@
 #include "core/JsonRead.h"
 #include "http/FormText.h"
 #include "http/QvHttpClient.h"
-#include "utils/Thread.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -76,7 +76,7 @@ bool LoginManager::Login(const std::string& strAccount, const std::string& strPw
     pInfo->bAuto = bAuto;
 
     // the login thread: starts here, ends at the bottom of _LoginThread; nobody joins it
-    if (!StartDetachedThread(&LoginManager::_LoginThread, pInfo)) {
+    if (!StartDetachedThread("velmo-login", [pInfo] { _LoginThread(pInfo); })) {
         delete pInfo;
         return false;
     }
@@ -123,7 +123,7 @@ void LoginManager::_DoLogin(const AccountInfo& info) {
     QvHttpClient client;
     std::string strResponse;
     if (!client.Post(_ApiUrl("/app/clogin"), body.Text(), strResponse)) {
-        std::string strTip = Utils::StringG2U(ErrorManager::GetErrorMessage(1015));
+        std::string strTip = Utils::StringG2U(ErrorManager::GetErrorMessage(kLoginNoReply));
         MutexLocker lock(m_sessionLock);
         m_strErrTip = strTip;
         m_nLoginError = kLoginNoReply;

@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "ServiceConstants.h"
 #include "TaskModel.h"
+#include "core/ErrorManager.h"
 #include "ini/QvIniFile.h"
 #include "utils/mutex.h"
 
@@ -64,10 +66,12 @@ public:
     // Why the last login attempt failed, so a window can name the real reason: 0 when it
     // succeeded, else one of the codes below (catalogue codes).
     static int GetLoginError();
-    static constexpr int kLoginRefused = 401;        // GetErrTip has the service's text
-    static constexpr int kLoginNothingToSend = 402;  // an empty password
-    static constexpr int kLoginBadReply = 502;       // a reply that could not be read
-    static constexpr int kLoginNoReply = 1015;       // the service could not be reached
+    // refused, GetErrTip has the service's text; an empty password; a reply that could not
+    // be read; the service could not be reached
+    static constexpr int kLoginRefused = ServiceCode::kUnknownUser;
+    static constexpr int kLoginNothingToSend = ServiceCode::kBadParameter;
+    static constexpr int kLoginBadReply = ServiceCode::kInternal;
+    static constexpr int kLoginNoReply = kErrNoNetwork;
     static std::string GetSpaceInfo();
     static std::string GetFaceUrl();
     static std::string GetEmail();

@@ -2,8 +2,6 @@
 // one save thread per open store, at most once a second, plus a last write when it closes.
 #include "core/ResumeManager.h"
 
-#include <pthread.h>
-
 #include <chrono>
 #include <cstdio>
 #include <condition_variable>
@@ -18,7 +16,7 @@
 #include "Velmoupload.h"
 #include "core/FolderManager.h"
 #include "core/LoginManager.h"
-#include "utils/Thread.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -204,7 +202,7 @@ bool ResumeManager::Initialize() {
 
     // save thread: start
     SaveThreadParams* pParams = new SaveThreadParams{nGeneration};
-    if (!StartDetachedThread(&ResumeManager::_SaveResumeThread, pParams)) {
+    if (!StartDetachedThread(kSaveThreadName, [pParams] { _SaveResumeThread(pParams); })) {
         delete pParams;
         m_iniFile.SetIniPath(std::string());
         return false;
@@ -503,9 +501,9 @@ bool ResumeManager::GetFolderResumeInfo(const std::string& strFolderPath, long l
     MutexLocker locker(m_mutex);
     if (!m_bInit)
         return false;
-    bool bAny = false;
+    bool bStoreHasRecords = false;
     m_iniFile.VisitSections([&](const std::string& strSection, const QvIniRecord& keys, unsigned) {
-        bAny = true;
+        bStoreHasRecords = true;
         std::string_view strValue;
         if (!keys.Find(kKeyFolderPath, strValue) || strValue != strFolderPath)
             return;
@@ -517,7 +515,7 @@ bool ResumeManager::GetFolderResumeInfo(const std::string& strFolderPath, long l
             nUploadSize += Utils::StringS2I(std::string(strValue));
         fileList.push_back(strSection);
     });
-    return bAny;
+    return bStoreHasRecords;
 }
 
 bool ResumeManager::GetResumePaths(std::vector<std::string>& filePaths) {
@@ -542,7 +540,6 @@ bool ResumeManager::_Save() {
 void* ResumeManager::_SaveResumeThread(void* pArguments) {
     std::unique_ptr<SaveThreadParams> pParams(static_cast<SaveThreadParams*>(pArguments));
     const unsigned long nGeneration = pParams->nGeneration;
-    pthread_setname_np(pthread_self(), kSaveThreadName);
     Utils::OutputDebugStringEx("resume save thread: start");
 
     SaveThreadSync& sync = Sync();

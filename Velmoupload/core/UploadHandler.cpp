@@ -11,12 +11,13 @@
 
 #include "ServiceConstants.h"
 #include "Velmoupload.h"
+#include "core/ErrorManager.h"
 #include "core/FolderManager.h"
 #include "core/JsonRead.h"
 #include "core/LoginManager.h"
 #include "core/ResumeManager.h"
 #include "http/FormText.h"
-#include "utils/Thread.h"
+#include "utils/NamedThread.h"
 #include "utils/Utils.h"
 
 namespace _VelmoUpload {
@@ -30,10 +31,6 @@ namespace {
 // task that took the same path after a stop
 thread_local PTaskInfo t_pHashingTask = nullptr;
 
-// the service's code that asks for the SHA-1 when the quick digest matched something
-constexpr int kCodeQuickCollision = 300;
-constexpr int kCodeNoSpace = 410;
-constexpr int kErrNoSpace = 1013;
 // a pause or a retry wait looks at the task this often, so a stop is honoured quickly
 constexpr int kPauseSliceMs = 100;
 
@@ -106,7 +103,7 @@ bool ReadReplyStatus(PTaskInfo pTaskInfo, const Json::Value& root, int& nStatus)
     nStatus = JsonInt(JsonField(root, "status"));
     int nStatusCode = JsonInt(JsonField(root, "statuscode"));
     std::string strStatusMsg = JsonText(JsonField(root, "statusmsg"));
-    if (nStatusCode == 0)
+    if (nStatusCode == ServiceCode::kOk)
         return true;
     MutexLocker lock(pTaskInfo->mutex);
     pTaskInfo->nErrorCode = nStatusCode;
@@ -148,7 +145,7 @@ bool UploadHandler::StartUploadFile(PTaskInfo pTaskInfo) {
     if (!UploadManager::UpdateTaskStatus(pTaskInfo, next, true))
         return false;
     // the upload thread: starts here, ends at the bottom of _UploadFileThread
-    if (StartDetachedThread(&UploadHandler::_UploadFileThread, pTaskInfo))
+    if (StartDetachedThread("velmo-upload", [pTaskInfo] { _UploadFileThread(pTaskInfo); }))
         return true;
     UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusInit, false);
     return false;
@@ -195,7 +192,7 @@ bool UploadHandler::_HashFile(PTaskInfo pTaskInfo, PieceDigests& pieces) {
 bool UploadHandler::_OpenTransfer(PTaskInfo pTaskInfo) {
     PUploadInfo pUploadInfo = new (std::nothrow) UploadInfo;
     if (!pUploadInfo) {
-        SetError(pTaskInfo, 1002);
+        SetError(pTaskInfo, kErrNoMemory);
         return false;
     }
     {
@@ -237,9 +234,9 @@ bool UploadHandler::_WaitForSpace(PTaskInfo pTaskInfo) {
 
 bool UploadHandler::_RetryDispatch(PTaskInfo pTaskInfo, bool bCarriedSha1, PieceDigests& pieces) {
     int nErrorCode = ErrorOf(pTaskInfo);
-    if (nErrorCode != kCodeQuickCollision) {
+    if (nErrorCode != ServiceCode::kNeedSha1) {
         if (nErrorCode == 0)
-            SetError(pTaskInfo, 1005);
+            SetError(pTaskInfo, kErrDispatchReply);
         return false;
     }
     // the service wants the SHA-1; asked again after sending it, it would ask for ever
@@ -267,13 +264,13 @@ bool UploadHandler::_Dispatch(PTaskInfo pTaskInfo, PieceDigests& pieces) {
     for (;;) {
         std::string strUrl, strPostData, strResponse;
         if (!_BuildRequestDispatchServer(pTaskInfo, strUrl, strPostData)) {
-            SetError(pTaskInfo, 1003);
+            SetError(pTaskInfo, kErrDispatchBuild);
             break;
         }
         const bool bCarriedSha1 = !pTaskInfo->strFileHash.empty();
         QvHttpClient client;
         if (!client.Post(strUrl, strPostData, strResponse)) {
-            SetError(pTaskInfo, 1004);
+            SetError(pTaskInfo, kErrDispatchSend);
             break;
         }
         if (_ParseResponseDispatchServer(pTaskInfo, strResponse)) {
@@ -304,18 +301,18 @@ bool UploadHandler::_Check(PTaskInfo pTaskInfo, bool& bNetworkFailure) {
     bNetworkFailure = false;
     std::string strUrl, strResponse;
     if (!_BuildRequestCheckServer(pTaskInfo, strUrl)) {
-        SetError(pTaskInfo, 1006);
+        SetError(pTaskInfo, kErrCheckBuild);
         return false;
     }
     QvHttpClient client;
     if (!client.Get(strUrl, strResponse)) {
         bNetworkFailure = true;
-        SetError(pTaskInfo, 1007);
+        SetError(pTaskInfo, kErrCheckSend);
         return false;
     }
     if (!_ParseResponseCheckServer(pTaskInfo, strResponse)) {
         if (ErrorOf(pTaskInfo) == 0)
-            SetError(pTaskInfo, 1008);
+            SetError(pTaskInfo, kErrCheckReply);
         return false;
     }
     return true;
@@ -361,7 +358,7 @@ UploadHandler::PieceOutcome UploadHandler::_SendOnePiece(PTaskInfo pTaskInfo,
         if (IsHalted(pTaskInfo))
             return PieceOutcome::Halted;
         if (bRequest) {
-            SetError(pTaskInfo, 1010);
+            SetError(pTaskInfo, kErrPieceSend);
             return PieceOutcome::Failed;
         }
         // the network failed somewhere in the piece: learn where the service stands
@@ -374,7 +371,7 @@ UploadHandler::PieceOutcome UploadHandler::_SendOnePiece(PTaskInfo pTaskInfo,
     uint32_t tEnd = Utils::GetCurTime();
     if (!_ParseResponseUploadServer(pTaskInfo, strResponse)) {
         if (ErrorOf(pTaskInfo) == 0)
-            SetError(pTaskInfo, 1011);
+            SetError(pTaskInfo, kErrPieceReply);
         return PieceOutcome::Failed;
     }
     uint32_t nElapsed = tEnd - tBegin;
@@ -392,7 +389,7 @@ bool UploadHandler::_SendPieces(PTaskInfo pTaskInfo, PFolderTaskInfo pFolder,
                                 const PieceDigests& pieces) {
     std::string strUrl;
     if (!_BuildRequestUploadServer(pTaskInfo, strUrl)) {
-        SetError(pTaskInfo, 1009);
+        SetError(pTaskInfo, kErrPieceUrl);
         return false;
     }
     if (pFolder) {
@@ -507,7 +504,7 @@ void UploadHandler::_EndUpload(PTaskInfo pTaskInfo, bool bComplete) {
         ResumeManager::Remove(pTaskInfo->strFilePath, true);
     } else {
         int nErrorCode = ErrorOf(pTaskInfo);
-        if (nErrorCode == kCodeNoSpace || nErrorCode == kErrNoSpace)
+        if (nErrorCode == ServiceCode::kNoSpace || nErrorCode == kErrNoSpace)
             UploadManager::StopAllTask(true);
         UploadManager::UpdateTaskStatus(pTaskInfo, TaskStatusError, true);
         FolderManager::UpdateTargetHandleStatus(pTaskInfo->strFolderPath,
@@ -636,7 +633,7 @@ bool UploadHandler::_ParseResponseDispatchServer(PTaskInfo pTaskInfo,
         int nStatus = 0;
         if (!ReadReplyStatus(pTaskInfo, root, nStatus))
             return false;
-        if (nStatus == 2) {
+        if (nStatus == kStatusHeld) {
             MutexLocker lock(pTaskInfo->mutex);
             pTaskInfo->bFlashUpload = true;
         }

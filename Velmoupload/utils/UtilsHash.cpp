@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "ServiceConstants.h"
+#include "core/ErrorManager.h"
 #include "utils/md5.h"
 #include "utils/sha1.h"
 
@@ -30,14 +31,6 @@ const size_t kFileReadChunk = 256 * 1024;
 const size_t kSampleBlock = 5120;
 const int kSampleCount = 5;
 const long long kWholeFileLimit = static_cast<long long>(kSampleBlock) * kSampleCount;
-
-const int kErrCancelled = 1001;
-const int kErrRead = 1101;
-const int kErrDigest = 1102;
-const int kErrSampleAlloc = 1103;
-const int kErrSampleRead = 1104;
-const int kErrSampleDigest = 1105;
-const int kErrSmallFile = 1106;
 
 struct FileCloser {
     void operator()(FILE* pFile) const { fclose(pFile); }
@@ -93,7 +86,7 @@ public:
     bool Finish() {
         if (m_nInPiece > 0)
             ClosePiece();
-        return m_bOk;
+        return m_bAllDigests;
     }
 
     long long Total() const { return m_nTotal; }
@@ -106,7 +99,7 @@ private:
         if (m_sha.Result(digest))
             m_digests.insert(m_digests.end(), digest, digest + SHA1::DigestSize);
         else
-            m_bOk = false;
+            m_bAllDigests = false;
         m_sha.Reset();
         m_nInPiece = 0;
     }
@@ -115,7 +108,7 @@ private:
     SHA1 m_sha;
     size_t m_nInPiece = 0;
     long long m_nTotal = 0;
-    bool m_bOk = true;
+    bool m_bAllDigests = true;
 };
 
 // Whole-file SHA-1 with the progress contract: the callback hears about every 8 KiB step after
@@ -358,18 +351,18 @@ bool HashFile(const std::string& strFilePath, std::string& strFileHash, int& nEr
         bGoOn = hasher.Feed(pBuffer, nRead);
     }
     if (!bGoOn) {
-        nErrorCode = kErrCancelled;
+        nErrorCode = kErrHashCancelled;
         return false;
     }
     const bool bReadError = ferror(file.get()) != 0;
     file.reset();
     if (bReadError) {
-        nErrorCode = kErrRead;
+        nErrorCode = kErrHashRead;
         return false;
     }
 
     if (!hasher.Result(digest)) {
-        nErrorCode = kErrDigest;
+        nErrorCode = kErrHashDigest;
         return false;
     }
     nHashed = hasher.Total();

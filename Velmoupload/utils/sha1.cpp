@@ -14,8 +14,8 @@ std::atomic<bool> g_bForcePortable{false};
 
 // Decided once: cpuid does not change while the process runs.
 bool CpuHasShaNi() {
-    static const bool bHas = sha1_detail::ShaNiSupported();
-    return bHas;
+    static const bool bShaNi = sha1_detail::ShaNiSupported();
+    return bShaNi;
 }
 
 inline uint32_t Rol(uint32_t x, int n) {

@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "utils/NamedThread.h"
+
 namespace velmocli {
 
 namespace {
@@ -58,12 +60,11 @@ bool SignalWatcher::Start(std::function<void(int)> onFirst) {
         return false;
     // lives as long as the process: the thread never ends
     std::function<void(int)>* pOnFirst = new std::function<void(int)>(std::move(onFirst));
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, &WatchThread, pOnFirst) != 0) {
+    if (!_VelmoUpload::StartDetachedThread("velmo-signals",
+                                           [pOnFirst] { WatchThread(pOnFirst); })) {
         delete pOnFirst;
         return false;
     }
-    pthread_detach(thread);
     return true;
 }
 
