@@ -1,10 +1,9 @@
 // The dispatch thread and the tasks' lives: tasks stopped, cancelled and logged out while their
 // threads run (under ASan and TSan too: where a record could be freed under a thread), how many
-// then upload at once, a stop while hashing; and eight uploads churned, the user logging out and
-// straight back in, for VELMO_CHURN_SECONDS (short here; scripts/churn.sh runs it long).
-#include <unistd.h>
-
+// then upload at once; and eight uploads churned, the user logging out and straight back in, for
+// VELMO_CHURN_SECONDS (short here; scripts/churn.sh runs it long).
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 
 #include "EngineFixture.h"
@@ -14,13 +13,7 @@ using namespace _VelmoUpload;
 
 namespace {
 
-class LifecycleTest : public EngineTest {
-protected:
-    std::vector<std::string> StandinArgs() const override {
-        return {"--user",      "alice:wonderland", "--user",
-                "bob:builder", "--size-limit",     std::to_string(8192 * kMiB)};
-    }
-};
+using LifecycleTest = EngineTest;
 
 TEST_F(LifecycleTest, StopCancelLogoutAndAnotherLoginWhileUploadsRun) {
     ASSERT_TRUE(Login("alice", "wonderland"));
@@ -88,35 +81,6 @@ TEST_F(LifecycleTest, StopCancelLogoutAndAnotherLoginWhileUploadsRun) {
     }
     // a cancel whose thread ended after the logout is not sent in another account's name
     EXPECT_TRUE(LogLines("POST /files/cancel bob").empty());
-}
-
-TEST_F(LifecycleTest, AStopWhileHashingEndsAtTheNextBlock) {
-    ASSERT_TRUE(Login());
-    // a large sparse file, so that the SHA-1 takes seconds
-    const std::string strPath = m_strWork + "/hashing.bin";
-    velmotest::WriteFile(strPath, "");
-    ASSERT_EQ(0, truncate(strPath.c_str(), 3 * 1024 * kMiB));
-    for (int nRound = 0; nRound < 2; ++nRound) {
-        SCOPED_TRACE(nRound);
-        size_t nMark = m_reports.Size();
-        ASSERT_TRUE(StartFile(strPath));
-        ASSERT_TRUE(velmotest::waitFor(
-            [&] {
-                std::vector<Report> running = m_reports.Running(strPath, nMark);
-                return !running.empty() && running.back().status == TaskStatusHash &&
-                       running.back().fHashPercent > 0;
-            },
-            std::chrono::seconds(30)));
-        ASSERT_TRUE(UploadManager::StopTask(strPath, true, TaskStatusStop));
-        EXPECT_EQ(TaskStatusStop, m_reports.Last(strPath).status);
-        // the first round's thread may still be between two blocks while the second starts
-    }
-    ASSERT_TRUE(WaitForIdle());
-    ResumeInfo record;
-    ASSERT_TRUE(ResumeManager::GetResumeInfo(strPath, record));
-    EXPECT_TRUE(record.strFileHash.empty()) << "hashing ran to the end";
-    EXPECT_TRUE(record.strPickCode.empty());
-    EXPECT_TRUE(LogLines("POST /files/").empty());
 }
 
 class ChurnTest : public EngineTest {

@@ -1,5 +1,6 @@
 // What reaches the service: the pieces a file is cut into, each piece request's declared
-// length, range, digests and bytes, and the stored content.
+// length, range and bytes, and the stored content (the stand-in refuses a piece whose digest,
+// file id or pick code is wrong, so a successful upload proves those).
 #include "EngineFixture.h"
 
 using namespace enginetest;
@@ -22,7 +23,7 @@ TEST_F(UploadContentTest, PiecesCoverTheFileExactlyAndTheServiceStoresItsBytes) 
     for (const auto& c : cases) {
         SCOPED_TRACE("size " + std::to_string(c.first));
         std::string strPath = MakeFile("size" + std::to_string(c.first) + ".bin", c.first, ++nSeed);
-        const std::string strContent = velmotest::ReadFile(strPath), strSha1 = FileSha1(strPath);
+        const std::string strContent = velmotest::ReadFile(strPath);
         const size_t nBefore = m_proxy.Requests(kPieces).size();
         ASSERT_TRUE(Upload(strPath));
         const Report done = m_reports.Last(strPath);
@@ -37,12 +38,6 @@ TEST_F(UploadContentTest, PiecesCoverTheFileExactlyAndTheServiceStoresItsBytes) 
             EXPECT_EQ(c.second[i], piece.strRange);
             EXPECT_EQ(static_cast<long long>(piece.nBodyLength), piece.nContentLength);
             EXPECT_TRUE(piece.strData == strContent.substr(i * kMiB, kMiB)) << "piece " << i;
-            std::string strPieceHash;
-            Utils::GetHash(reinterpret_cast<const unsigned char*>(piece.strData.data()),
-                           static_cast<unsigned>(piece.strData.size()), strPieceHash);
-            EXPECT_EQ(strPieceHash, piece.strHash);
-            EXPECT_EQ(strSha1, piece.strFileId);
-            EXPECT_EQ(done.strPickCode, piece.strFileName);
         }
         ExpectStored(strPath);
     }

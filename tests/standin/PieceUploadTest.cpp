@@ -7,7 +7,7 @@
 #include <chrono>
 #include <functional>
 
-#include "LoggedInTest.h"
+#include "ServiceClient.h"
 
 namespace standintest {
 namespace {

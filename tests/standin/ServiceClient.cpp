@@ -36,15 +36,11 @@ std::string Sha1(const std::string& s) {
     return strHash;
 }
 
-std::string Lower(const std::string& s) {
-    return Utils::StringToLowerCase(s);
-}
-
 }  // namespace
 
 std::string Reply::Header(const std::string& strName) const {
-    const std::string strKey = "\r\n" + Lower(strName) + ":";
-    size_t nStart = Lower(strHead).find(strKey);
+    const std::string strKey = "\r\n" + Utils::StringToLowerCase(strName) + ":";
+    size_t nStart = Utils::StringToLowerCase(strHead).find(strKey);
     if (nStart == std::string::npos)
         return std::string();
     nStart = strHead.find_first_not_of(' ', nStart + strKey.size());
@@ -128,19 +124,15 @@ Content MakeContent(const std::string& strScratchDir, size_t nSize, unsigned nSe
 }
 
 FileAsk AskFor(const Content& content, const std::string& strFileName) {
-    FileAsk ask;
-    ask.strFileName = strFileName;
-    ask.nFileSize = static_cast<long long>(content.strData.size());
-    ask.strFileId = content.strSha1;
-    ask.strQuickId = content.strQuickId;
-    return ask;
+    const long long nSize = static_cast<long long>(content.strData.size());
+    return FileAsk{strFileName, nSize, "", "", content.strSha1, content.strQuickId};
 }
 
 Reply ServiceClient::Login(const std::string& strAccount, const std::string& strPassword,
                            long long nTimeShift) {
     std::string strTime = std::to_string(static_cast<long long>(time(nullptr)) + nTimeShift);
-    std::string strSign =
-        Utils::GetMD5(strAccount + Lower(Sha1(strPassword)) + strTime + _VelmoUpload::kLoginSalt);
+    std::string strSign = Utils::GetMD5(strAccount + Utils::StringToLowerCase(Sha1(strPassword)) +
+                                        strTime + _VelmoUpload::kLoginSalt);
     std::string strBody = "account=" + strAccount + "&_time=" + strTime +
                           "&version=" + _VelmoUpload::kPluginVersion + "&sign=" + strSign;
     Reply reply = Exchange(m_nPort, PostRequest("/app/clogin", strBody));
@@ -158,7 +150,8 @@ Reply ServiceClient::Login(const std::string& strAccount, const std::string& str
 Reply ServiceClient::Dispatch(const FileAsk& ask, bool bEncode, bool bCancel,
                               const std::string& strSig) {
     std::string strTarget = ask.strTarget.empty() ? m_strTarget : ask.strTarget;
-    std::string strInner = Lower(Sha1(m_strUserId + ask.strFileId + ask.strQuickId +
+    std::string strInner =
+        Utils::StringToLowerCase(Sha1(m_strUserId + ask.strFileId + ask.strQuickId +
                                       ask.strPickCode + strTarget + _VelmoUpload::kAppId));
     std::string strSign = Sha1(m_strUserKey + strInner + _VelmoUpload::kAppKey);
     std::string strPath =

@@ -1,12 +1,16 @@
 // A test client for the stand-in that builds every request byte for byte as the client does
 // (login form and signature, signed dispatch, check, multipart piece), with hooks to spoil
-// any one field, and reads each reply until the server closes the connection.
+// any one field, and reads each reply until the server closes the connection; and the
+// stand-in tests' fixture: two accounts, a small policy and a client logged in as alice.
 #pragma once
 
 #include <json/json.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "StandinFixture.h"
 
 namespace standintest {
 
@@ -28,7 +32,6 @@ int Connect(uint16_t nPort);
 bool SendAll(int fd, const std::string& strData);
 // Reads until the server closes (or nTimeoutMs passes without a byte), then closes fd.
 Reply ReadReply(int fd, int nTimeoutMs = 10000);
-// Sends the request bytes and reads the reply.
 Reply Exchange(uint16_t nPort, const std::string& strRequest, int nTimeoutMs = 10000);
 std::string GetRequest(const std::string& strPath);
 std::string PostRequest(const std::string& strPath, const std::string& strBody,
@@ -82,6 +85,51 @@ public:
     uint16_t m_nPort;
     std::string m_strUserId, m_strUserKey, m_strTarget;
     std::string m_strUploadPath, m_strResumePath, m_strCancelPath;
+};
+
+constexpr long long kQuota = 20000000;
+constexpr long long kSizeLimit = 9000000;
+constexpr long long kPiece = 1048576;
+
+class LoggedInTest : public velmotest::StandinFixture {
+protected:
+    std::vector<std::string> StandinArgs() const override {
+        return {"--user",  "alice:wonderland",     "--user",       "bob:builder",
+                "--quota", std::to_string(kQuota), "--size-limit", std::to_string(kSizeLimit)};
+    }
+    void SetUp() override {
+        StandinFixture::SetUp();
+        if (!HasFatalFailure())
+            Relogin();
+    }
+    // A fresh session, e.g. after a restart.
+    void Relogin() {
+        m_pClient.reset(new ServiceClient(StandinPort()));
+        Reply reply = m_pClient->Login("alice", "wonderland");
+        ASSERT_TRUE(reply.json.get("state", false).asBool()) << reply.strBody;
+    }
+    ServiceClient& Client() { return *m_pClient; }
+    // Dispatches an upload that is not held yet (new, or resumed) and returns its ticket.
+    Ticket Start(const FileAsk& ask) {
+        Reply reply = Client().Dispatch(ask);
+        EXPECT_EQ(0, reply.StatusCode()) << reply.strBody;
+        EXPECT_EQ(1, reply.json["status"].asInt()) << reply.strBody;
+        return ServiceClient::TicketOf(reply, ask);
+    }
+    Ticket Start(const Content& content, const std::string& strName = "file.bin") {
+        return Start(AskFor(content, strName));
+    }
+    Content Make(size_t nSize, unsigned nSeed) { return MakeContent(m_strWork, nSize, nSeed); }
+    Reply Space() {
+        return Exchange(StandinPort(),
+                        GetRequest("/app/user/space?source=x&user_id=" + Client().m_strUserId));
+    }
+    long long Used() { return Space().json["space"]["byte_size_used"].asInt64(); }
+    // The stand-in's page that lists every stored file and folder.
+    std::string Page() { return Exchange(StandinPort(), GetRequest("/")).strBody; }
+    bool Listed(const std::string& strText) { return Page().find(strText) != std::string::npos; }
+
+    std::unique_ptr<ServiceClient> m_pClient;
 };
 
 }  // namespace standintest

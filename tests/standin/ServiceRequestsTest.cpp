@@ -9,7 +9,7 @@
 #include <iterator>
 #include <thread>
 
-#include "LoggedInTest.h"
+#include "ServiceClient.h"
 #include "ServiceReplies.h"
 #include "core/ErrorManager.h"
 #include "utils/Utils.h"
@@ -133,17 +133,6 @@ TEST_F(StandinDispatchTest, FolderPathIsCreatedOnceEvenByRacingDispatchesAndFoun
     FileAsk ask = AskFor(Make(3000, 5), "after.txt");
     ask.strPath = "race0/inner";
     EXPECT_EQ(strTarget, Client().Dispatch(ask).json["target"].asString());
-}
-
-TEST_F(StandinDispatchTest, ValuesArriveRawOrPercentEncoded) {
-    Content content = Make(2000, 6);
-    FileAsk ask = AskFor(content, "x y&z=w+1%.txt");
-    ask.strPath = "dir one/sub&dir";
-    Reply raw = Client().Dispatch(ask, false);
-    ASSERT_EQ(0, raw.StatusCode()) << raw.strBody;
-    EXPECT_EQ(raw.json["target"], Client().Dispatch(ask, true).json["target"]);
-    ASSERT_EQ(0, Client().UploadAll(ServiceClient::TicketOf(raw, ask), content).StatusCode());
-    EXPECT_TRUE(Listed("/dir one/sub&amp;dir/x y&amp;z=w+1%.txt"));
 }
 
 // Reserved at dispatch; a changed file resumes under its pick code at its new size; a
