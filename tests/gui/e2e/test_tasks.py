@@ -58,13 +58,9 @@ class TasksTest(E2ETest):
         source = subprocess.Popen(['/usr/bin/python3', os.path.join(HERE, 'drag_source.py'), dropped])
         try:
             time.sleep(1.5)
-            x, y = 640, 512  # the middle of the screen: the window is centred
-            subprocess.run(['xdotool', 'mousemove', '40', '40', 'mousedown', '1'], check=True)
-            for step in range(1, 11):
-                subprocess.run(['xdotool', 'mousemove', str(40 + (x - 40) * step // 10),
-                                str(40 + (y - 40) * step // 10)], check=True)
-                time.sleep(0.05)
-            subprocess.run(['xdotool', 'mouseup', '1'], check=True)
+            # pressed on the source, moved in steps to the middle of the screen (the window is centred)
+            moves = ' '.join('mousemove %d %d sleep 0.05' % (40 + 60 * i, 40 + 47 * i) for i in range(1, 11))
+            subprocess.run(['xdotool'] + ('mousemove 40 40 mousedown 1 %s mouseup 1' % moves).split(), check=True)
             self.app.wait_for_status(dropped, 5)
         finally:
             source.terminate()
