@@ -1,9 +1,7 @@
-// The headless client's parts that need no service: the progress texts, how the task board
-// reads the engine's reports, and the names paths are uploaded under.
+// The headless client's parts that need no service: the progress texts and how the task board
+// reads the engine's reports.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include "upload/InputPaths.h"
 #include "upload/ProgressFormat.h"
 #include "upload/TaskBoard.h"
 
@@ -44,15 +42,6 @@ TEST(TaskBoardTest, EndedTasksStayEndedAndOtherPathsAreIgnored) {
     EXPECT_TRUE(board.Running().empty());
     EXPECT_TRUE(board.AllSucceeded());
     EXPECT_EQ(std::vector<std::string>{"OK a"}, board.FinalLines());
-}
-
-TEST(InputPathsTest, RelativePathsBecomeAbsoluteKeepingDotDot) {
-    char cwd[4096];
-    ASSERT_NE(nullptr, getcwd(cwd, sizeof(cwd)));
-    const std::string strCwd = std::string(cwd) == "/" ? "" : cwd;
-    EXPECT_EQ(strCwd + "/a/b/c", AbsolutePath("./a//b/./c/"));
-    EXPECT_EQ(strCwd + "/../x", AbsolutePath("../x"));
-    EXPECT_EQ("/abs/x", AbsolutePath("/abs/./x"));
 }
 
 }  // namespace

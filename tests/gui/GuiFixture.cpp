@@ -140,14 +140,9 @@ void GuiTest::TearDown() {
 }
 
 void GuiTest::SubmitLoginDialog(const std::string& strName, const std::string& strPassword) {
-    Gtk::Entry* pEntry = nullptr;
-    m_win.refBuilder->get_widget("text_name", pEntry);
-    pEntry->set_text(strName);
-    m_win.refBuilder->get_widget("text_passwd", pEntry);
-    pEntry->set_text(strPassword);
-    Gtk::Button* pButton = nullptr;
-    m_win.refBuilder->get_widget("button_login", pButton);
-    pButton->clicked();
+    Widget<Gtk::Entry>("text_name")->set_text(strName);
+    Widget<Gtk::Entry>("text_passwd")->set_text(strPassword);
+    Widget<Gtk::Button>("button_login")->clicked();
 }
 
 void GuiTest::LogInThroughDialog(const std::string& strName, const std::string& strPassword) {

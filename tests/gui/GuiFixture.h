@@ -3,6 +3,7 @@
 // and pump the main loop until what they wait for has happened; any GTK warning fails them.
 #pragma once
 
+#include <gtkmm/builder.h>
 #include <gtkmm/button.h>
 #include <gtkmm/window.h>
 
@@ -36,6 +37,13 @@ protected:
 
     // the catalogue's language for this test, or empty for the English keys
     virtual std::string Language() const { return std::string(); }
+    // A widget of the windows' definition by its id.
+    template <class T>
+    T* Widget(const char* pszId) {
+        T* pWidget = nullptr;
+        m_win.refBuilder->get_widget(pszId, pWidget);
+        return pWidget;
+    }
     // What the user does in the open login dialog: fills it in and presses Login.
     void SubmitLoginDialog(const std::string& strName, const std::string& strPassword);
     // The same through the window's login, as a user would log in.

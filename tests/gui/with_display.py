@@ -11,9 +11,8 @@ import sys
 
 
 def main():
-    args = sys.argv[1:]
-    bus = not (args and args[0] == '--no-bus')
-    args = args if bus else args[1:]
+    bus = sys.argv[1:2] != ['--no-bus']
+    args = sys.argv[1 if bus else 2:]
     if not args:
         sys.exit(__doc__)
     read_fd, write_fd = os.pipe()

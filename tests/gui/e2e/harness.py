@@ -53,20 +53,15 @@ def screenshot(name):
 
 
 class Standin:
-    def __init__(self, data, args=()):
-        self.data, self.args, self.port = data, list(args), 0
-        self.log_path = os.path.join(data, 'standin.log')
-
-    def start(self):
-        os.makedirs(self.data, exist_ok=True)
-        with open(self.log_path, 'ab') as log:
-            self.proc = subprocess.Popen([os.path.join(BIN, 'velmo-standin'), '--port', str(self.port),
-                                          '--data', self.data] + self.args, stdout=log, stderr=subprocess.STDOUT)
-        found = wait_for(lambda: re.search(r'listening on http://[\d.]+:(\d+)', read_text(self.log_path)), 10,
+    def __init__(self, data):
+        log_path = os.path.join(data, 'standin.log')
+        os.makedirs(data)
+        with open(log_path, 'ab') as log:
+            self.proc = subprocess.Popen([os.path.join(BIN, 'velmo-standin'), '--port', '0', '--data', data],
+                                         stdout=log, stderr=subprocess.STDOUT)
+        found = wait_for(lambda: re.search(r'listening on http://[\d.]+:(\d+)', read_text(log_path)), 10,
                          'the stand-in')
-        self.port = int(found.group(1))
-        self.host = '127.0.0.1:%d' % self.port
-        return self
+        self.host = '127.0.0.1:' + found.group(1)
 
     def stop(self):
         if self.proc.poll() is None:
@@ -205,7 +200,7 @@ class E2ETest(unittest.TestCase):
         # the pages the window opens are recorded, not shown
         xdg_open = self.write_file('bin/xdg-open', b'#!/bin/sh\necho "$1" >> "%s/opened-pages"\n' % self.home.encode())
         os.chmod(xdg_open, 0o755)
-        self.standin = Standin(os.path.join(self.tmp, 'standin')).start()
+        self.standin = Standin(os.path.join(self.tmp, 'standin'))
         self.app = App(self.home, dict(
             os.environ, HOME=self.home, XDG_RUNTIME_DIR=self.runtime, VELMO_API_HOST=self.standin.host,
             LC_ALL='C.UTF-8', LANGUAGE='en', PATH=os.path.dirname(xdg_open) + ':' + os.environ['PATH']))

@@ -5,6 +5,7 @@ stopped and started; the list emptied at logout; and an unfinished upload that s
 restart of the program and completes after Start."""
 import hashlib
 import os
+import pathlib
 import subprocess
 import time
 import unittest
@@ -12,13 +13,6 @@ import unittest
 import pyatspi
 
 from harness import E2ETest, click, find, log_in_through_dialog, screenshot, row_names, wait_for
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def sha1(path):
-    with open(path, 'rb') as f:
-        return hashlib.sha1(f.read()).hexdigest().upper()
 
 
 class TasksTest(E2ETest):
@@ -30,10 +24,8 @@ class TasksTest(E2ETest):
     def assert_stored(self, local_paths, remote_prefix=''):
         stored = self.standin.stored()
         for name, path in local_paths.items():
-            self.assertEqual(sha1(path), stored.get(remote_prefix + '/' + name), name)
-
-    def button(self, frame, name):
-        return find(frame, pyatspi.ROLE_PUSH_BUTTON, name)
+            sha1 = hashlib.sha1(pathlib.Path(path).read_bytes()).hexdigest().upper()
+            self.assertEqual(sha1, stored.get(remote_prefix + '/' + name), name)
 
     def test_files_and_folders_reach_the_service_exactly(self):
         proc = self.app.start()
@@ -55,22 +47,19 @@ class TasksTest(E2ETest):
 
         # a file dragged from another program and dropped on the window
         dropped = self.write_file('dropped file.txt', b'dragged and dropped\n')
-        source = subprocess.Popen(['/usr/bin/python3', os.path.join(HERE, 'drag_source.py'), dropped])
+        drag_source = os.path.join(os.path.dirname(__file__), 'drag_source.py')
+        source = subprocess.Popen(['/usr/bin/python3', drag_source, dropped])
         try:
             time.sleep(1.5)
-            x, y = 640, 512  # the middle of the screen: the window is centred
-            subprocess.run(['xdotool', 'mousemove', '40', '40', 'mousedown', '1'], check=True)
-            for step in range(1, 11):
-                subprocess.run(['xdotool', 'mousemove', str(40 + (x - 40) * step // 10),
-                                str(40 + (y - 40) * step // 10)], check=True)
-                time.sleep(0.05)
-            subprocess.run(['xdotool', 'mouseup', '1'], check=True)
+            # pressed on the source, moved in steps to the middle of the screen (the window is centred)
+            moves = ' '.join('mousemove %d %d sleep 0.05' % (40 + 60 * i, 40 + 47 * i) for i in range(1, 11))
+            subprocess.run(['xdotool'] + ('mousemove 40 40 mousedown 1 %s mouseup 1' % moves).split(), check=True)
             self.app.wait_for_status(dropped, 5)
         finally:
             source.terminate()
         self.assert_stored({'dropped file.txt': dropped})
 
-        click(self.button(frame, 'Logout'))
+        click(find(frame, pyatspi.ROLE_PUSH_BUTTON, 'Logout'))
         wait_for(lambda: frame.name == 'Velmo WebDisk - not login', what='the logout')
         self.assertEqual([], row_names(app))
 
@@ -87,9 +76,9 @@ class TasksTest(E2ETest):
                  60, 'the first pieces')
         screenshot('list-uploading')
 
-        click(self.button(frame, 'Stop'))
+        click(find(frame, pyatspi.ROLE_PUSH_BUTTON, 'Stop'))
         self.app.wait_for_status(big, 3)
-        click(self.button(frame, 'Start'))
+        click(find(frame, pyatspi.ROLE_PUSH_BUTTON, 'Start'))
         stopped_at = int(self.app.reports(big)[-1]['nUploadSize'])
         wait_for(lambda: int(self.app.reports(big)[-1]['nUploadSize']) > stopped_at + 1048576, 60,
                  'the upload to go on')
@@ -103,7 +92,7 @@ class TasksTest(E2ETest):
         frame = self.app.frame(proc)
         self.app.wait_for_status(big, 3)
         wait_for(lambda: 'video.mkv' in row_names(app), what='the stopped row')
-        click(self.button(frame, 'Start'))
+        click(find(frame, pyatspi.ROLE_PUSH_BUTTON, 'Start'))
         self.app.wait_for_status(big, 5, timeout=120)
         self.app.wait_for_status(os.path.join(self.home, 'album'), 5, timeout=120)
         self.assert_stored({'video.mkv': big})
