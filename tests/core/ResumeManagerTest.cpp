@@ -28,9 +28,7 @@ using velmotest::WriteFile;
 namespace {
 
 // The save thread names itself, so the process's thread list tells how many are alive.
-int SaveThreadCount() {
-    return ThreadsNamed("velmo-resume");
-}
+const char kSaveThread[] = "velmo-resume";
 
 void FillTask(TaskInfo& task, const std::string& strPath, const std::string& strFolder = "") {
     task.strFilePath = strPath;
@@ -61,7 +59,7 @@ protected:
         // folders announced by a Load without the upload manager
         FolderManager::DelAllTask();
         LoginManager::Logout();
-        EXPECT_TRUE(waitFor([] { return SaveThreadCount() == 0; }, std::chrono::seconds(3)))
+        EXPECT_TRUE(waitFor([] { return ThreadsNamed(kSaveThread) == 0; }, std::chrono::seconds(3)))
             << "a save thread outlived its store";
         // The engine's other threads end within a second of the logout; letting them finish
         // keeps them from running into the process's static destructors.
@@ -217,10 +215,10 @@ TEST_F(ResumeManagerTest, OneSaveThreadPerOpenStoreAndLogoutEndsIt) {
         ResumeManager::UnInitialize();
         ASSERT_TRUE(ResumeManager::Initialize());
     }
-    EXPECT_TRUE(waitFor([] { return SaveThreadCount() == 1; }, std::chrono::seconds(3)));
+    EXPECT_TRUE(waitFor([] { return ThreadsNamed(kSaveThread) == 1; }, std::chrono::seconds(3)));
     // past a full pass: the old threads did not merely sleep through the check
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    EXPECT_EQ(1, SaveThreadCount());
+    EXPECT_EQ(1, ThreadsNamed(kSaveThread));
     TaskInfo task;
     FillTask(task, "/w/after-reopen");
     ASSERT_TRUE(ResumeManager::Update(&task, false));
@@ -228,7 +226,7 @@ TEST_F(ResumeManagerTest, OneSaveThreadPerOpenStoreAndLogoutEndsIt) {
 
     // a logout ends the thread, and a close still writes what came after
     LoginManager::Logout();
-    EXPECT_TRUE(waitFor([] { return SaveThreadCount() == 0; }, std::chrono::seconds(3)));
+    EXPECT_TRUE(waitFor([] { return ThreadsNamed(kSaveThread) == 0; }, std::chrono::seconds(3)));
     FillTask(task, "/w/after-logout");
     ASSERT_TRUE(ResumeManager::Update(&task, false));
     ResumeManager::UnInitialize();

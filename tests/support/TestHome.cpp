@@ -8,11 +8,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "utils/Utils.h"
 
 namespace velmotest {
 
+namespace {
+
+// A fresh directory under TMPDIR (or /tmp), without a trailing "/".
 std::string MakeTempDir(const std::string& strPrefix) {
     const char* pTmp = getenv("TMPDIR");
     std::string strPath = std::string(pTmp && *pTmp ? pTmp : "/tmp") + "/" + strPrefix + "XXXXXX";
@@ -22,6 +26,8 @@ std::string MakeTempDir(const std::string& strPrefix) {
     }
     return strPath;
 }
+
+}  // namespace
 
 void RemoveTree(const std::string& strPath) {
     if (strPath.empty())
@@ -42,6 +48,14 @@ void WriteFile(const std::string& strPath, const std::string& strContent) {
 std::string ReadFile(const std::string& strPath) {
     std::ifstream in(strPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string RandomBytes(size_t n, unsigned nSeed) {
+    std::mt19937 gen(nSeed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(gen() & 0xFF);
+    return s;
 }
 
 void TempHomeTest::SetUp() {

@@ -8,13 +8,13 @@
 
 namespace velmotest {
 
-// Makes a fresh directory under TMPDIR (or /tmp) and returns its path, without a trailing "/".
-std::string MakeTempDir(const std::string& strPrefix);
 // Removes a tree; used by the fixtures on tear-down.
 void RemoveTree(const std::string& strPath);
 // Writes bytes to a file, creating or truncating it; fails the test on error.
 void WriteFile(const std::string& strPath, const std::string& strContent);
 std::string ReadFile(const std::string& strPath);
+// n bytes from a generator seeded with nSeed: the same bytes on every run.
+std::string RandomBytes(size_t n, unsigned nSeed);
 
 class TempHomeTest : public ::testing::Test {
 protected:

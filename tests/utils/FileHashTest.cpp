@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,19 +14,12 @@
 #include "utils/Utils.h"
 
 using _VelmoUpload::Utils;
+using velmotest::RandomBytes;
 using velmotest::WriteFile;
 
 namespace {
 
 const char kEmptySha1[] = "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709";
-
-std::string RandomBytes(size_t n, unsigned nSeed) {
-    std::mt19937 gen(nSeed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
 
 // The reference digest, from a program that shares no code with the client; upper-cased to
 // compare with the client's texts.
