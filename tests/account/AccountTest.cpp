@@ -120,8 +120,7 @@ TEST_F(AccountTest, RefusedAndFailedLoginsLeaveTheSessionLoggedOut) {
     EXPECT_EQ(3, m_login.m_nLogins) << "every attempt ends with LoginFinish";
 }
 
-// A reply that is not JSON, or has a field of the wrong kind, is a failed login that leaves
-// the remembered account as it was.
+// A field of the wrong kind fails the login too, and the remembered account stays as it was.
 TEST_F(AccountTest, MalformedRepliesAreFailedLogins) {
     const std::string strBefore = "[1]\naccount=kept\nauto=1\nremember=0\nsession=\n";
     WriteAccountFile(strBefore);
@@ -137,8 +136,6 @@ TEST_F(AccountTest, MalformedRepliesAreFailedLogins) {
 }
 
 TEST_F(AccountTest, RememberedAccountIsReadFromTheFirstSectionAndDamageIsRefusedOrDropped) {
-    std::string strAccount, strPwd;
-    bool bRemember = false, bAuto = false;
     const std::string kHash(40, 'a');
     const std::string strAnn = "[1]\naccount=ann\nauto=";
     const struct {
@@ -164,8 +161,8 @@ TEST_F(AccountTest, RememberedAccountIsReadFromTheFirstSectionAndDamageIsRefused
     for (const auto& file : kFiles) {
         SCOPED_TRACE(file.strFile.substr(0, 60));
         WriteAccountFile(file.strFile);
-        strAccount = strPwd = "";
-        bRemember = bAuto = false;
+        std::string strAccount, strPwd;
+        bool bRemember = false, bAuto = false;
         EXPECT_EQ(file.bUsable, LoginManager::GetAccountInfo(strAccount, strPwd, bRemember, bAuto));
         if (file.pszAccount) {  // null: refused, whatever was read
             EXPECT_EQ(file.pszAccount, strAccount);
@@ -250,12 +247,9 @@ TEST_F(AccountTest, ReadersNeverSeeAHalfWrittenSession) {
     for (int i = 0; i < 3; ++i)
         readers.emplace_back([&] {
             while (!bStop) {
-                if (LoginManager::GetSpaceInfo() != strSpaceInfo)
-                    ++nBad;
-                if (LoginManager::GetTotalSize() != kQuota)
-                    ++nBad;
-                if (LoginManager::GetHashType(2000000) != HashTypeMDVelmo)
-                    ++nBad;
+                nBad += LoginManager::GetSpaceInfo() != strSpaceInfo;
+                nBad += LoginManager::GetTotalSize() != kQuota;
+                nBad += LoginManager::GetHashType(2000000) != HashTypeMDVelmo;
             }
         });
     std::thread refresher([&] {

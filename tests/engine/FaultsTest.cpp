@@ -1,7 +1,5 @@
-// How the engine meets what goes wrong around an upload: refusals and unusable replies from
-// the service, connections and gateways that break in a piece, a file that shrinks, a cancel,
-// the service restarting in the middle, and a configuration folder that fills up or turns
-// read-only while the resume file is saved.
+// How the engine meets what goes wrong around an upload: refusals, unusable replies, broken
+// connections and gateways, a shrinking file, a cancel, restarts and a full configuration folder.
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -117,13 +115,11 @@ TEST_F(ProxiedEngineTest, ARefusedOrUnusableReplyEndsTheTaskWithItsCode) {
         }
         ASSERT_TRUE(WaitForIdle());
     };
-    const std::string kDispatchMsg =
-        "\xE6\x96\x87\xE4\xBB\xB6\xE5\x90\x8D\xE4\xB8\x8D\xE5\x90\x88\xE6\xB3\x95";
-    const std::string kPieceMsg = "\xE5\x88\x86\xE7\x89\x87\xE6\x97\xA0\xE6\x95\x88 (piece)";
-    Fault("action=status&on=dispatch&statuscode=402&statusmsg=" + UrlEncode(kDispatchMsg));
-    expectFails("dispatch.bin", 402, kDispatchMsg);
-    Fault("action=status&on=piece&statuscode=402&statusmsg=" + UrlEncode(kPieceMsg));
-    expectFails("piece.bin", 402, kPieceMsg);
+    for (const std::string strOn : {"dispatch", "piece"}) {
+        const std::string strMsg = "\xE6\x96\x87\xE4\xBB\xB6\xE6\x97\xA0\xE6\x95\x88 " + strOn;
+        Fault("action=status&on=" + strOn + "&statuscode=402&statusmsg=" + UrlEncode(strMsg));
+        expectFails(strOn + ".bin", 402, strMsg);
+    }
 
     // replies that arrive but cannot be used are not retried
     const size_t nPieces = m_proxy.Requests(kPieces).size();
@@ -165,9 +161,8 @@ TEST_F(ProxiedEngineTest, NoSpaceStopsEveryOtherTask) {
     }
 }
 
-// The file changes while the check waits at the service, after it was hashed (or, resumed,
-// when it is not hashed again and its pieces are read as they are sent): the piece it can no
-// longer give whole is never sent, and bytes changed in place are refused, never stored.
+// The file changes after it was hashed (resumed: not hashed again), while the check waits at the
+// service: a piece it cannot give whole is never sent, changed bytes are refused, never stored.
 TEST_F(EngineTest, AFileThatShrankOrChangedUnderWayFailsAndIsNeverStored) {
     ASSERT_TRUE(Login());
     for (const std::string strWay : {"shrunk", "resumed", "rewritten"}) {

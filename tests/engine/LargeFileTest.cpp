@@ -1,7 +1,5 @@
-// Files past 2 GiB and 4 GiB: every piece must come from the offset it names. A sparse file
-// keeps the disk work small; random bytes around both boundaries and at the end make a wrongly
-// positioned piece visible. The longest test of the engine suite: the file is hashed whole by
-// the engine and by the stand-in.
+// Files past 2 and 4 GiB, sparse, random bytes only around both boundaries and at the end: every
+// piece must carry the bytes at the offset it names. The engine suite's longest test.
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -1,6 +1,5 @@
 // The recording gateway: each connection's request is read whole by TestHttpServer, relayed to
 // the stand-in on a fresh connection, and its reply (or the scripted one) handed back.
-#include <cctype>
 #include <cstdlib>
 #include <optional>
 
@@ -22,9 +21,8 @@ bool IsComplete(const std::string& strRequest) {
     const std::string::size_type nHeadEnd = strRequest.find("\r\n\r\n");
     if (nHeadEnd == std::string::npos)
         return false;
-    std::string strHead = strRequest.substr(0, nHeadEnd + 2);
-    for (char& c : strHead)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const std::string strHead =
+        _VelmoUpload::Utils::StringToLowerCase(strRequest.substr(0, nHeadEnd + 2));
     const std::string::size_type nLength = strHead.find("\r\ncontent-length:");
     return nLength == std::string::npos ||
            strRequest.size() - (nHeadEnd + 4) >=

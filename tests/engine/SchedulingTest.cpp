@@ -1,7 +1,5 @@
-// The dispatch thread and the tasks' lives: tasks stopped, cancelled and logged out while their
-// threads run (under ASan and TSan too: where a record could be freed under a thread), how many
-// then upload at once; and eight uploads churned, the user logging out and straight back in, for
-// VELMO_CHURN_SECONDS (short here; scripts/churn.sh runs it long).
+// The tasks' lives: stops, cancels and logouts while threads run (the sanitizer builds watch for
+// records freed under them), and churn for VELMO_CHURN_SECONDS (scripts/churn.sh runs it long).
 #include <algorithm>
 #include <cstdlib>
 #include <random>

@@ -1,6 +1,5 @@
-// What reaches the service: the pieces a file is cut into, each piece request's declared
-// length, range and bytes, and the stored content (the stand-in refuses a piece whose digest,
-// file id or pick code is wrong, so a successful upload proves those).
+// What reaches the service: each piece's length, range and bytes, and the stored content (the
+// stand-in refuses a wrong digest, file id or pick code, so a finished upload proves those).
 #include "EngineFixture.h"
 
 using namespace enginetest;

@@ -1,8 +1,5 @@
-// Where each file of a folder goes: the relative path and target of every dispatch, files held
-// back while their directory (or one above it) is being created, a failed creation handed to
-// the next file, whole trees arriving as they are on disk; and what a folder's listing can turn
-// up: nothing to upload, no folder at all, entries that are not regular files, and the same
-// folder added again (or a logout) while it is still being listed.
+// Where each file of a folder goes (relative path and target of every dispatch, files waiting for
+// a directory in creation), and what a folder's listing can turn up.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,16 +39,8 @@ TEST_F(FolderDispatchTest, FilesBelowADirectoryInCreationWaitThenNameOnlyWhatIsM
     // so the dispatch order is fixed: the first claims 2012, the others meet it in creation
     for (const std::string& strPath :
          {MakeFile("pics/2012/x.jpg", 3000, 4), MakeFile("pics/2012/jan/d1/z.jpg", 3100, 5),
-          MakeFile("pics/2012/jan/y.jpg", 3200, 6), MakeFile("pics/2012/w.jpg", 3300, 7)}) {
-        TaskInfo task;
-        task.strFolderPath = strPics;
-        task.strFolderTarget = strT;
-        task.strFilePath = strPath;
-        long long nSize = 0;
-        ASSERT_TRUE(Utils::GetFileSize(strPath, nSize)) << strPath;
-        task.nFileSize = nSize;
-        ASSERT_TRUE(ResumeManager::Update(&task, false));
-    }
+          MakeFile("pics/2012/jan/y.jpg", 3200, 6), MakeFile("pics/2012/w.jpg", 3300, 7)})
+        ASSERT_TRUE(Remember(strPics, strPath, false)) << strPath;
     // a restart of the program with the login remembered: the store is written and read again
     UploadManager::UnInitialize();
     UploadManager::Initialize(&velmotest::ReportLog::Record, &m_reports);
@@ -93,8 +82,7 @@ TEST_F(FolderDispatchTest, AFailedClaimIsMadeAgainByTheNextFileAndARestartRetrie
         EXPECT_EQ("pics/2012", dispatch.strPath);
     }
     const std::string strFailedName = sent[0].strFileName;
-    const ErrorList failed = {{strPics + "/2012/" + strFailedName, "refused"}};
-    EXPECT_EQ(failed, FailedFiles(strPics));
+    EXPECT_EQ((ErrorList{{strPics + "/2012/" + strFailedName, "refused"}}), FailedFiles(strPics));
 
     // a retry that fails again ends the folder in error again, that file counted once
     Fault(kRefuseOnce);

@@ -81,6 +81,15 @@ bool FolderTest::UploadFolder(const std::string& strFolder, bool bStart) {
     return UploadManager::UploadFolder(strFolder, LoginManager::GetTarget(), ISPTypeAuto, bStart);
 }
 
+bool FolderTest::Remember(const std::string& strFolder, const std::string& strPath, bool bSave) {
+    TaskInfo task;
+    task.strFolderPath = strFolder;
+    task.strFolderTarget = LoginManager::GetTarget();
+    task.strFilePath = strPath;
+    task.nFileSize = static_cast<int64_t>(std::filesystem::file_size(strPath));
+    return ResumeManager::Update(&task, bSave);
+}
+
 std::string FolderTest::ResumeFile() const {
     std::string strFolder;
     Utils::GetConfigFolder(strFolder);

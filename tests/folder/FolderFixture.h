@@ -33,6 +33,8 @@ protected:
     std::vector<Dispatch> Dispatches(const std::string& strFileName = std::string()) const;
     // The folder into the account's own folder, started or added stopped.
     bool UploadFolder(const std::string& strFolder, bool bStart = true);
+    // A record of the folder's file in the resume store, as an earlier session leaves it.
+    bool Remember(const std::string& strFolder, const std::string& strPath, bool bSave);
 
     std::string ResumeFile() const;  // the logged-in user's
     static std::vector<std::string> ResumeSections(const std::string& strFile);

@@ -1,8 +1,5 @@
-// Folders across stops, cancels, logouts and accounts: what the resume file holds, what a login
-// shows, and that starting again finishes the tree without sending a file twice. Stop, cancel
-// and logout come while uploads run, so the sanitizer builds see records freed under threads.
-// Resume files as a crash, a full disk or an editor may leave them: whatever the file says, every
-// resumed upload ends (succeeded or failed), sound records are kept and the rest are named.
+// Folders across stops, cancels, logouts and accounts, and resume files as a crash, a full disk
+// or an editor may leave them: every resumed upload ends, sound records are kept.
 #include <algorithm>
 #include <random>
 #include <regex>
@@ -19,32 +16,31 @@ namespace {
 
 class FolderResumeTest : public FolderTest {
 protected:
-    // A folder of two small files at two levels and two larger ones that take a few pieces.
-    std::vector<std::string> MakePics(const std::string& strName) {
-        return {MakeFile(strName + "/a.jpg", 3000, 1), MakeFile(strName + "/2012/x.jpg", 4000, 2),
-                MakeFile(strName + "/2012/big.bin", 3 * kMiB + 10, 3),
-                MakeFile(strName + "/2013/big2.bin", 2 * kMiB + 20, 4)};
+    // A single file added stopped, whose record must outlive whatever happens to the folders, and
+    // a folder of two small files and two of a few pieces started, slow pieces keeping it running.
+    void StartPics() {
+        ASSERT_TRUE(Login());
+        m_strSingle = MakeFile("single.bin", 5000, 9);
+        EXPECT_FALSE(UploadManager::StartTask(m_strSingle, LoginManager::GetTarget(), ISPTypeAuto,
+                                              "", "", false));
+        MakeFile("pics/a.jpg", 3000, 1);
+        MakeFile("pics/2012/x.jpg", 4000, 2);
+        m_strBig = MakeFile("pics/2012/big.bin", 3 * kMiB + 10, 3);
+        MakeFile("pics/2013/big2.bin", 2 * kMiB + 20, 4);
+        UploadManager::SetMaxUploadCount(3);
+        Fault("action=stall&on=piece&seconds=0.2&count=1000");
+        m_strPics = FolderPath("pics");
+        ASSERT_TRUE(UploadFolder(m_strPics));
     }
-    // A single file added stopped: its record must outlive whatever happens to the folders.
-    std::string AddStoppedFile() {
-        const std::string strSingle = MakeFile("single.bin", 5000, 9);
-        EXPECT_FALSE(UploadManager::StartTask(strSingle, LoginManager::GetTarget(), ISPTypeAuto, "",
-                                              "", false));
-        return strSingle;
-    }
+    std::string m_strSingle, m_strBig, m_strPics;
 };
 
 TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFinishesIt) {
-    ASSERT_TRUE(Login());
-    const std::string strSingle = AddStoppedFile(), strPics = FolderPath("pics");
-    const std::string strBig = MakePics("pics")[2];
-    // log out while the big file is part way through, several uploads running
-    UploadManager::SetMaxUploadCount(3);
-    Fault("action=stall&on=piece&seconds=0.2&count=1000");
-    ASSERT_TRUE(UploadFolder(strPics));
+    // log out while the big file is part way through
+    ASSERT_NO_FATAL_FAILURE(StartPics());
     ResumeInfo record;
     ASSERT_TRUE(velmotest::waitFor(
-        [&] { return ResumeManager::GetResumeInfo(strBig, record) && record.nUploadSize > 0; },
+        [&] { return ResumeManager::GetResumeInfo(m_strBig, record) && record.nUploadSize > 0; },
         std::chrono::seconds(30)));
     const std::string strResume = ResumeFile();
     Logout();
@@ -53,28 +49,24 @@ TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFini
     ASSERT_TRUE(velmotest::waitFor([] { return UploadManager::GetRunningCount() <= 0; },
                                    std::chrono::seconds(20)));
     std::vector<std::string> left = ResumeSections(strResume);
-    ASSERT_EQ(1, std::count(left.begin(), left.end(), strSingle));
-    ASSERT_EQ(1, std::count(left.begin(), left.end(), strBig));
+    ASSERT_EQ(1, std::count(left.begin(), left.end(), m_strSingle));
+    ASSERT_EQ(1, std::count(left.begin(), left.end(), m_strBig));
 
     // what the file holds is what the login shows
     long long nLeftTotal = 0, nLeftUploaded = 0;
-    {
-        QvIniFile ini(strResume);
-        ASSERT_TRUE(ini.Load());
-        auto number = [&](const std::string& strPath, const char* pszKey) {
-            std::string strValue;
-            ini.GetValue(strPath, pszKey, strValue);
-            return Utils::StringS2I(strValue);
-        };
-        for (const std::string& strPath : left) {
-            nLeftTotal += strPath == strSingle ? 0 : number(strPath, "filesize");
-            nLeftUploaded += strPath == strSingle ? 0 : number(strPath, "uploadsize");
-        }
+    QvIniFile ini(strResume);
+    ASSERT_TRUE(ini.Load());
+    for (const std::string& strPath : left) {
+        std::string strTotal, strUploaded;
+        ini.GetValue(strPath, "filesize", strTotal);
+        ini.GetValue(strPath, "uploadsize", strUploaded);
+        nLeftTotal += strPath == m_strSingle ? 0 : Utils::StringS2I(strTotal);
+        nLeftUploaded += strPath == m_strSingle ? 0 : Utils::StringS2I(strUploaded);
     }
     const size_t nBefore = m_reports.Size();
     ASSERT_TRUE(Login());
-    const std::vector<enginetest::Report> folder = m_reports.For(strPics, nBefore);
-    const std::vector<enginetest::Report> single = m_reports.For(strSingle, nBefore);
+    const std::vector<enginetest::Report> folder = m_reports.For(m_strPics, nBefore);
+    const std::vector<enginetest::Report> single = m_reports.For(m_strSingle, nBefore);
     ASSERT_EQ(2u, folder.size());
     EXPECT_TRUE(folder[0].isFolder);
     EXPECT_EQ(TaskStatusStop, folder[0].status);
@@ -88,12 +80,12 @@ TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFini
     EXPECT_EQ(TaskStatusStop, single[0].status);
     EXPECT_EQ(0, UploadManager::GetTaskCount());
 
-    ASSERT_TRUE(UploadManager::StartTask(strSingle, "", ISPTypeAuto, "", "", true));
-    ASSERT_TRUE(UploadFolder(strPics));
-    ASSERT_TRUE(WaitForStatus(strSingle, TaskStatusSucceed));
-    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusSucceed));
-    std::map<std::string, std::string> expected = LocalTree(strPics);
-    expected["single.bin"] = enginetest::FileSha1(strSingle);
+    ASSERT_TRUE(UploadManager::StartTask(m_strSingle, "", ISPTypeAuto, "", "", true));
+    ASSERT_TRUE(UploadFolder(m_strPics));
+    ASSERT_TRUE(WaitForStatus(m_strSingle, TaskStatusSucceed));
+    ASSERT_TRUE(WaitForStatus(m_strPics, TaskStatusSucceed));
+    std::map<std::string, std::string> expected = LocalTree(m_strPics);
+    expected["single.bin"] = enginetest::FileSha1(m_strSingle);
     EXPECT_EQ(expected, Remote().files);
     // the big file went on under the upload the service already had
     std::vector<Dispatch> big = Dispatches("big.bin");
@@ -104,19 +96,14 @@ TEST_F(FolderResumeTest, AfterALogoutTheNextLoginShowsWhatWasLeftAndStartingFini
 }
 
 TEST_F(FolderResumeTest, ACancelledFolderLeavesNoRecordsWhetherUploadingOrKnownOnlyFromThem) {
-    ASSERT_TRUE(Login());
-    const std::string strSingle = AddStoppedFile(), strPics = FolderPath("pics");
-    MakePics("pics");
-    UploadManager::SetMaxUploadCount(3);
-    Fault("action=stall&on=piece&seconds=0.2&count=1000");
-    ASSERT_TRUE(UploadFolder(strPics));
+    ASSERT_NO_FATAL_FAILURE(StartPics());
     ASSERT_TRUE(velmotest::waitFor([] { return UploadManager::GetRunningCount() >= 2; },
                                    std::chrono::seconds(20)));
-    ASSERT_TRUE(UploadManager::CancelTask(strPics));
-    ASSERT_TRUE(WaitForStatus(strPics, TaskStatusCancel));
+    ASSERT_TRUE(UploadManager::CancelTask(m_strPics));
+    ASSERT_TRUE(WaitForStatus(m_strPics, TaskStatusCancel));
     ASSERT_TRUE(WaitForIdle());
-    EXPECT_EQ(nullptr, FolderManager::GetTask(strPics));
-    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {strSingle}));
+    EXPECT_EQ(nullptr, FolderManager::GetTask(m_strPics));
+    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {m_strSingle}));
     const size_t nSent = Dispatches().size();
 
     // a folder added stopped, then known after the login from its records only
@@ -124,31 +111,25 @@ TEST_F(FolderResumeTest, ACancelledFolderLeavesNoRecordsWhetherUploadingOrKnownO
     const std::string strA = MakeFile("old/a.jpg", 3000, 1),
                       strB = MakeFile("old/sub/b.jpg", 3000, 2);
     ASSERT_TRUE(UploadFolder(strOld, false));
-    ASSERT_TRUE(WaitForResumeFile(ResumeFile(), {strSingle, strA, strB}));
+    ASSERT_TRUE(WaitForResumeFile(ResumeFile(), {m_strSingle, strA, strB}));
     Logout();
     ASSERT_TRUE(Login());
     ASSERT_EQ(TaskStatusStop, m_reports.Last(strOld).status);
     velmotest::RemoveTree(strOld);  // gone from the disk meanwhile
     ASSERT_TRUE(UploadManager::CancelTask(strOld));
     ASSERT_TRUE(WaitForStatus(strOld, TaskStatusCancel));
-    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {strSingle}));
+    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {m_strSingle}));
     EXPECT_EQ(nullptr, FolderManager::GetTask(strOld));
 
     // records of a folder no folder record stands for
     const std::string strStray = FolderPath("stray");
     const std::string strC = MakeFile("stray/c.jpg", 3000, 3),
                       strE = MakeFile("stray/d/e.jpg", 3000, 4);
-    for (const std::string& strPath : {strC, strE}) {
-        TaskInfo task;
-        task.strFolderPath = strStray;
-        task.strFolderTarget = LoginManager::GetTarget();
-        task.strFilePath = strPath;
-        task.nFileSize = 3000;
-        ASSERT_TRUE(ResumeManager::Update(&task, true));
-    }
-    ASSERT_TRUE(WaitForResumeFile(ResumeFile(), {strSingle, strC, strE}));
+    for (const std::string& strPath : {strC, strE})
+        ASSERT_TRUE(Remember(strStray, strPath, true));
+    ASSERT_TRUE(WaitForResumeFile(ResumeFile(), {m_strSingle, strC, strE}));
     ASSERT_TRUE(UploadManager::CancelTask(strStray));
-    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {strSingle}));
+    EXPECT_TRUE(WaitForResumeFile(ResumeFile(), {m_strSingle}));
     EXPECT_EQ(nSent, Dispatches().size());
 }
 
@@ -173,9 +154,8 @@ protected:
         return velmotest::ReadFile(m_strResume);
     }
 
-    // Logs in with this resume file, resumes everything as velmoupload-cli --resume does, and
-    // waits until each resumed upload has ended; false (with what is pending) when one has
-    // not after the deadline.
+    // Logs in with this resume file, resumes everything as velmoupload-cli --resume does; false
+    // (with what is pending) when a resumed upload has not ended by the deadline.
     bool ResumeAllEnds(const std::string& strFile, std::string& strPending) {
         velmotest::WriteFile(m_strResume, strFile);
         m_reports.Clear();

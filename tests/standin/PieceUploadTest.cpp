@@ -1,6 +1,5 @@
-// Pieces: range, piece digest, signature and body are each verified; the whole content must
-// match the dispatched digests. Clients that frame requests badly, send too much or stall get
-// their answer at once and hold nobody up; a pick code of another account is unknown.
+// Pieces: range, digest, signature and body are each verified, and the whole content; bad framing,
+// oversized and stalled clients get their answer at once; another account's pick code is unknown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -78,9 +77,8 @@ TEST_F(StandinPieceTest, ContentThatDiffersFromTheDispatchedDigestIsDiscarded) {
     EXPECT_FALSE(Listed(content.strSha1));
 }
 
-// Clients that frame requests badly or send too much get their answer at once; a POST without
-// a length has an empty body on every route; every reply closes its connection, even a piece's,
-// whose request asks to keep it alive.
+// A POST without a length has an empty body on every route; every reply closes its connection,
+// even a piece's, whose request asks to keep it alive.
 TEST_F(StandinPieceTest, MisframedOversizedAndLengthlessRequestsAreAnsweredAtOnceAndClosed) {
     Content content = Make(1000, 17);
     Reply piece = Client().Piece(Start(content), content, 0);

@@ -1,7 +1,5 @@
-// An upload interrupted by a restart of the stand-in continues from the offset recorded, whatever
-// the partial file holds beyond it (a kill mid-upload is proven end to end in the engine's
-// FaultsTest). The fault control: each kind of fault happens to the next matching request only,
-// and the stand-in keeps serving afterwards.
+// A restarted stand-in goes on from the offset it recorded (a kill mid-upload is proven end to end
+// in the engine's FaultsTest); each fault happens to the next matching request only.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -109,14 +109,14 @@ std::string PostRequest(const std::string& strPath, const std::string& strBody,
            "\r\nUser-Agent: Velmoupload\r\nContent-Type: " + strContentType + "\r\n\r\n" + strBody;
 }
 
-Content MakeContent(const std::string& strScratchDir, size_t nSize, unsigned nSeed) {
+Content LoggedInTest::Make(size_t nSize, unsigned nSeed) {
     Content content;
     std::mt19937 rng(nSeed);
     content.strData.resize(nSize);
     for (char& c : content.strData)
         c = static_cast<char>(rng());
     content.strSha1 = Sha1(content.strData);
-    std::string strPath = strScratchDir + "/content-" + std::to_string(nSeed);
+    std::string strPath = m_strWork + "/content-" + std::to_string(nSeed);
     velmotest::WriteFile(strPath, content.strData);
     int nError = 0;
     Utils::GetFileMDVelmo(strPath, content.strQuickId, nError);
@@ -125,7 +125,7 @@ Content MakeContent(const std::string& strScratchDir, size_t nSize, unsigned nSe
 
 FileAsk AskFor(const Content& content, const std::string& strFileName) {
     const long long nSize = static_cast<long long>(content.strData.size());
-    return FileAsk{strFileName, nSize, "", "", content.strSha1, content.strQuickId};
+    return FileAsk{strFileName, nSize, "", "", content.strSha1, content.strQuickId, ""};
 }
 
 Reply ServiceClient::Login(const std::string& strAccount, const std::string& strPassword,
@@ -167,16 +167,6 @@ Reply ServiceClient::Dispatch(const FileAsk& ask, bool bEncode, bool bCancel,
                           "&fileid=" + value(ask.strFileId) + "&quickid=" + value(ask.strQuickId) +
                           "&pickcode=" + value(ask.strPickCode);
     return Exchange(m_nPort, PostRequest(strPath, strBody));
-}
-
-Ticket ServiceClient::TicketOf(const Reply& dispatched, const FileAsk& ask) {
-    const Json::Value& json = dispatched.json;
-    return {json["pickcode"].asString(),
-            json["uploadkey"].asString(),
-            ask.strFileId,
-            ask.strQuickId,
-            static_cast<long long>(json["uploadtime"].asDouble()),
-            ask.nFileSize};
 }
 
 std::string ServiceClient::UploadQuery(const Ticket& ticket, const std::string& strSig) const {

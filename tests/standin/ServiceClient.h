@@ -1,7 +1,5 @@
-// A test client for the stand-in that builds every request byte for byte as the client does
-// (login form and signature, signed dispatch, check, multipart piece), with hooks to spoil
-// any one field, and reads each reply until the server closes the connection; and the
-// stand-in tests' fixture: two accounts, a small policy and a client logged in as alice.
+// A client that builds every request byte for byte as the engine does, with hooks to spoil any
+// field; and the stand-in tests' fixture: two accounts, a small policy, alice logged in.
 #pragma once
 
 #include <json/json.h>
@@ -41,7 +39,6 @@ std::string PostRequest(const std::string& strPath, const std::string& strBody,
 struct Content {
     std::string strData, strSha1, strQuickId;
 };
-Content MakeContent(const std::string& strScratchDir, size_t nSize, unsigned nSeed);
 
 // What a dispatch says about a file; an empty target is the account's.
 struct FileAsk {
@@ -74,7 +71,6 @@ public:
     // bEncode percent-encodes the form values as the engine does; strSig spoils the signature.
     Reply Dispatch(const FileAsk& ask, bool bEncode = false, bool bCancel = false,
                    const std::string& strSig = "");
-    static Ticket TicketOf(const Reply& dispatched, const FileAsk& ask);
     Reply Check(const Ticket& ticket, const std::string& strSig = "");
     Reply Piece(const Ticket& ticket, const Content& content, long long nOffset,
                 const PieceSpoil& spoil = PieceSpoil());
@@ -114,12 +110,17 @@ protected:
         Reply reply = Client().Dispatch(ask);
         EXPECT_EQ(0, reply.StatusCode()) << reply.strBody;
         EXPECT_EQ(1, reply.json["status"].asInt()) << reply.strBody;
-        return ServiceClient::TicketOf(reply, ask);
+        return {reply.json["pickcode"].asString(),
+                reply.json["uploadkey"].asString(),
+                ask.strFileId,
+                ask.strQuickId,
+                static_cast<long long>(reply.json["uploadtime"].asDouble()),
+                ask.nFileSize};
     }
     Ticket Start(const Content& content, const std::string& strName = "file.bin") {
         return Start(AskFor(content, strName));
     }
-    Content Make(size_t nSize, unsigned nSeed) { return MakeContent(m_strWork, nSize, nSeed); }
+    Content Make(size_t nSize, unsigned nSeed);  // written to a file to take its quick digest
     Reply Space() {
         return Exchange(StandinPort(),
                         GetRequest("/app/user/space?source=x&user_id=" + Client().m_strUserId));

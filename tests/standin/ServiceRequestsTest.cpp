@@ -1,7 +1,5 @@
-// Login, token and space answer only known users who prove who they are; dispatch: each
-// verification refuses with its status code, the quota counts unfinished uploads, remote
-// folders are created once and found again, cancel drops an upload; the stand-in's texts for
-// the service's codes are the client's catalogue's.
+// Login, token, space and dispatch: only known users who prove who they are get an answer, each
+// verification refuses with its code, quota, folders and cancel hold, the texts are the client's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -98,8 +96,6 @@ TEST_F(StandinDispatchTest, TheQuotaCountsUnfinishedUploadsAndTheQuickDigestIsNo
     EXPECT_EQ(1, fresh.json["status"].asInt());
 }
 
-// Dispatches naming the same new directory at once create it once; after a restart the same
-// path finds the same folder.
 TEST_F(StandinDispatchTest, FolderPathIsCreatedOnceEvenByRacingDispatchesAndFoundAgain) {
     std::string strTargets[5][8];
     for (int nRound = 0; nRound < 5; ++nRound) {
