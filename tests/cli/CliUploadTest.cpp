@@ -17,8 +17,6 @@ extern char** environ;
 namespace clitest {
 namespace {
 
-using velmotest::ReadFile;
-
 struct CliResult {
     int nExitCode = -1;  // -1 when it was killed by a signal or did not end in time
     std::string strOut, strErr;
@@ -74,8 +72,8 @@ public:
             result.nExitCode = WEXITSTATUS(nStatus);
         }
         m_pid = -1;
-        result.strOut = ReadFile(m_strRun + ".out1");
-        result.strErr = ReadFile(m_strRun + ".out2");
+        result.strOut = velmotest::ReadFile(m_strRun + ".out1");
+        result.strErr = velmotest::ReadFile(m_strRun + ".out2");
         return result;
     }
 

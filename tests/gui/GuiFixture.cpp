@@ -85,7 +85,7 @@ void Screenshot(Gtk::Window& window, const std::string& strName) {
     window.present();
     PumpUntil([&window] { return window.get_mapped(); });
     // a few frames, so every cell and image has been drawn
-    PumpFor(std::chrono::milliseconds(300));
+    PumpUntil([] { return false; }, std::chrono::milliseconds(300));
     Glib::RefPtr<Gdk::Window> refWindow = window.get_window();
     Glib::RefPtr<Gdk::Pixbuf> refShot =
         Gdk::Pixbuf::create(refWindow, 0, 0, refWindow->get_width(), refWindow->get_height());
@@ -132,7 +132,7 @@ void GuiTest::TearDown() {
         if (m_win.pMainWin->is_login())
             m_win.pMainWin->on_user_logout();
         m_win.pMainWin->hide();
-        PumpFor(std::chrono::milliseconds(20));
+        PumpUntil([] { return false; }, std::chrono::milliseconds(20));
     }
     for (const std::string& strWarning : g_warnings)
         ADD_FAILURE() << "GTK said: " << strWarning;

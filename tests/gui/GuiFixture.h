@@ -20,9 +20,6 @@ namespace velmotest {
 // Runs the main loop until predicate holds or the time is up; the predicate's last value.
 bool PumpUntil(const std::function<bool()>& predicate,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
-inline void PumpFor(std::chrono::milliseconds duration) {
-    PumpUntil([] { return false; }, duration);
-}
 // Once window is on screen, runs action (from the main loop, so a modal run can be answered).
 void WhenShown(Gtk::Window* pWindow, std::function<void()> action);
 // Answers the next dialog other than the login dialog with nResponse; its text to *pText.

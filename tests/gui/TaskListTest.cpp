@@ -14,7 +14,6 @@
 namespace velmotest {
 namespace {
 
-using _VelmoUpload::Utils;
 using rodedudir::_ProgressItem;
 using rodedudir::UploadWindow;
 
@@ -76,7 +75,7 @@ protected:
 };
 
 TEST_F(TaskListTest, EachStatusShowsItsIconTextSpeedAndProgress) {
-    const std::string strSpeed = Utils::GetShowSize(2048) + "/s";
+    const std::string strSpeed = _VelmoUpload::Utils::GetShowSize(2048) + "/s";
     struct Step {
         int status;
         int64_t nSize, nDone;

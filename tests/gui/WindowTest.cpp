@@ -1,5 +1,5 @@
 // The windows as a user meets them: the logged-out and logged-in looks in Chinese with the
-// about box, the login dialog's rules, logins that never freeze the window; and the
+// about box, the password the login dialog keeps, logins that never freeze the window; and the
 // single-instance channel: what a message may hold, and who becomes the instance.
 #include <glibmm/main.h>
 #include <gtkmm/checkbutton.h>
@@ -19,9 +19,6 @@
 namespace velmotest {
 namespace {
 
-using rodedudir::LoginWindow;
-using rodedudir::UploadWindow;
-
 // The English look is the end-to-end tests' (their buttons are found by these labels); here the
 // catalogue's, where a label compared in the code would break.
 class ChineseLookTest : public GuiTest {
@@ -30,7 +27,7 @@ protected:
 };
 
 TEST_F(ChineseLookTest, LoggedOutAndLoggedInLooksAndButtonsThatActOnStateNotLabels) {
-    UploadWindow* pMain = m_win.pMainWin;
+    rodedudir::UploadWindow* pMain = m_win.pMainWin;
     EXPECT_EQ("Velmo 网盘 - 未登录", pMain->get_title());
     EXPECT_EQ("登录", pMain->user_button_label());
     EXPECT_EQ("开始", pMain->task_button_label());
@@ -66,41 +63,17 @@ TEST_F(ChineseLookTest, LoggedOutAndLoggedInLooksAndButtonsThatActOnStateNotLabe
     EXPECT_EQ("0.00GB/0.00GB", pMain->space_text());
 }
 
-TEST_F(GuiTest, LoginDialogEditingRules) {
-    LoginWindow* pLogin = m_win.pLoginWin;
-    Gtk::Entry *pName = Widget<Gtk::Entry>("text_name"),
-               *pPassword = Widget<Gtk::Entry>("text_passwd");
-    Gtk::CheckButton* pRemember = Widget<Gtk::CheckButton>("check_btn_rem");
-    Gtk::CheckButton* pAuto = Widget<Gtk::CheckButton>("check_btn_auto");
-    struct Case {
-        const char* pszWhat;
-        std::function<void()> act;
-        const char* pszPassword;
-        bool bRemember, bAuto;
-    };
-    const Case cases[] = {
-        {"filled from the stored account",
-         [&] { pLogin->set_user_name_password("demo", "pw", true, true); }, "pw", true, true},
-        {"another name clears password and choices", [&] { pName->set_text("other"); }, "", false,
-         false},
-        {"filled without remember: no password",
-         [&] { pLogin->set_user_name_password("demo", "pw", false, false); }, "", false, false},
-        {"ticking auto-login ticks remember", [&] { pAuto->clicked(); }, "", true, true},
-        {"unticking remember unticks auto-login", [&] { pRemember->clicked(); }, "", false, false},
-    };
-    for (const Case& c : cases) {
-        c.act();
-        EXPECT_EQ(c.pszPassword, pPassword->get_text()) << c.pszWhat;
-        EXPECT_EQ(c.bRemember, pRemember->get_active()) << c.pszWhat;
-        EXPECT_EQ(c.bAuto, pAuto->get_active()) << c.pszWhat;
-    }
-    // what is kept of the dialog: a typed password only when it is to be remembered
+// What the dialog keeps of a password: only one that is to be remembered.
+TEST_F(GuiTest, LoginDialogKeepsThePasswordOnlyWhenRememberIsTicked) {
+    Gtk::Entry* pPassword = Widget<Gtk::Entry>("text_passwd");
+    m_win.pLoginWin->set_user_name_password("demo", "pw", false, false);
+    EXPECT_EQ("", pPassword->get_text());
     pPassword->set_text("secret");
     for (bool bRemember : {false, true}) {
-        pRemember->set_active(bRemember);
+        Widget<Gtk::CheckButton>("check_btn_rem")->set_active(bRemember);
         std::string strName, strPassword;
         bool bRem = !bRemember, bAuto = true;
-        pLogin->get_user_name_password(strName, strPassword, bRem, bAuto);
+        m_win.pLoginWin->get_user_name_password(strName, strPassword, bRem, bAuto);
         EXPECT_EQ(bRemember ? "secret" : "", strPassword);
         EXPECT_EQ(bRemember, bRem);
     }
@@ -134,7 +107,7 @@ TEST_F(LoginFlowTest, BlankFieldsAskAgainAndPasswordsAreUsedAsTyped) {
 }
 
 TEST_F(LoginFlowTest, LoginWaitsWithoutFreezingAndReportsEachAttemptsOwnOutcome) {
-    LoginWindow* pLogin = m_win.pLoginWin;
+    rodedudir::LoginWindow* pLogin = m_win.pLoginWin;
     Gtk::Button* pButton = Widget<Gtk::Button>("button_login");
     // the stand-in answers the login after a second and a half
     Fault("action=stall&on=login&seconds=1.5");
@@ -165,8 +138,6 @@ TEST_F(LoginFlowTest, LoginWaitsWithoutFreezingAndReportsEachAttemptsOwnOutcome)
     EXPECT_TRUE(pLogin->user_login("demo", "demo", false, false));
 }
 
-using rodedudir::SingletonRequest;
-
 // Second starts handing over and a stale socket are proven by the program itself (e2e); here
 // what a start cannot show: a path too long to send, refused rather than cut to another file's
 // name, and a client that never finishes its message.
@@ -185,7 +156,7 @@ TEST_F(SingleInstanceTest, RefusesAPathTooLongAndASilentClientDoesNotHoldIt) {
     // the longest path that fits goes whole; one more byte is refused
     const std::string kHead = "zov_restore;zov_addtask;", strLongest(1023 - kHead.size(), 'p');
     std::string strMessage, strWhy;
-    SingletonRequest request;
+    rodedudir::SingletonRequest request;
     EXPECT_TRUE(rodedudir::format_singleton_message(strLongest, strMessage));
     EXPECT_TRUE(rodedudir::parse_singleton_message(strMessage, request, strWhy)) << strWhy;
     EXPECT_EQ(strLongest, request.strPath);

@@ -10,7 +10,6 @@ import subprocess
 import tempfile
 import time
 import unittest
-import urllib.parse
 import urllib.request
 
 import gi
@@ -71,13 +70,6 @@ class Standin:
     def get(self, path, body=None):
         return urllib.request.urlopen('http://%s%s' % (self.host, path), body, timeout=10).read()
 
-    def fault(self, **params):
-        """Makes the stand-in misbehave (see its fault control); reset() undoes it."""
-        self.get('/_standin/fault', urllib.parse.urlencode(params).encode())
-
-    def reset(self):
-        self.get('/_standin/reset', b'all=0')
-
     def stored(self):
         """path -> SHA-1 of every file the stand-in holds, from its home page."""
         page = self.get('/').decode()
@@ -94,14 +86,14 @@ class App:
 
     def start(self, *args, cwd=None):
         with open(self.log_path, 'ab') as log:
-            self.procs.append(subprocess.Popen([self.binary] + list(args), env=self.env, cwd=cwd or self.home,
-                                               stdout=log, stderr=subprocess.STDOUT))
+            self.procs.append(subprocess.Popen([self.binary, *args], env=self.env, cwd=cwd or self.home, stdout=log,
+                                               stderr=subprocess.STDOUT))
         return self.procs[-1]
 
     def run(self, *args, cwd=None):
         """A start that is expected to end by itself (a hand-over, the usage line)."""
-        return subprocess.run([self.binary] + list(args), env=self.env, cwd=cwd or self.home,
-                              capture_output=True, text=True, timeout=30)
+        return subprocess.run([self.binary, *args], env=self.env, cwd=cwd or self.home, capture_output=True, text=True,
+                              timeout=30)
 
     def log(self):
         return read_text(self.log_path)
@@ -126,7 +118,6 @@ class App:
                 proc.wait()
 
     def accessible(self, proc):
-        """The program's accessible application for one of its processes."""
         return wait_for(lambda: [a for a in pyatspi.Registry.getDesktop(0)
                                  if a is not None and a.get_process_id() == proc.pid][0],
                         30, 'the window of process %d' % proc.pid)
@@ -140,7 +131,6 @@ def children(acc):
 
 
 def find_all(root, role, name=None, showing=True):
-    """Every descendant with that role (and name)."""
     found, queue = [], [root]
     while queue:
         acc = queue.pop(0)
@@ -172,13 +162,10 @@ def row_names(app):
     return [' '.join(c.name for c in children(cell) if c.name) if cell.childCount else cell.name for cell in cells]
 
 
-def log_in_through_dialog(app, name, password, remember=False, auto=False):
-    """Presses the window's Login button and fills the dialog in as a user would."""
-    click(find(find(app, pyatspi.ROLE_FRAME), pyatspi.ROLE_PUSH_BUTTON, 'Login'))
-    fill_login_dialog(app, name, password, remember, auto)
-
-
-def fill_login_dialog(app, name, password, remember=False, auto=False):
+def log_in_through_dialog(app, name, password, remember=False, auto=False, open_it=True):
+    """Fills the login dialog in as a user would, first opening it by the window's Login button."""
+    if open_it:
+        click(find(find(app, pyatspi.ROLE_FRAME), pyatspi.ROLE_PUSH_BUTTON, 'Login'))
     login = find(app, pyatspi.ROLE_DIALOG, 'Login Velmo')
     find(login, pyatspi.ROLE_TEXT).queryEditableText().setTextContents(name)
     find(login, pyatspi.ROLE_PASSWORD_TEXT).queryEditableText().setTextContents(password)
@@ -190,8 +177,6 @@ def fill_login_dialog(app, name, password, remember=False, auto=False):
 
 
 class E2ETest(unittest.TestCase):
-    """A HOME, a runtime folder and a stand-in per test; everything stopped afterwards."""
-
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix='velmo-e2e-')
         self.home = os.path.join(self.tmp, 'home')
@@ -217,9 +202,3 @@ class E2ETest(unittest.TestCase):
         with open(path, 'wb') as f:
             f.write(data)
         return path
-
-    def remember_demo_account(self):
-        """The account remembered with automatic login, as the headless client leaves it."""
-        subprocess.run([os.path.join(BIN, 'velmoupload-cli'), '--user', 'demo', '--password-stdin',
-                        '--remember', '--auto'], input='demo\n', env=self.app.env, check=True,
-                       capture_output=True, text=True, timeout=60)

@@ -12,7 +12,7 @@ import unittest
 
 import pyatspi
 
-from harness import E2ETest, click, find, log_in_through_dialog, screenshot, row_names, wait_for
+from harness import BIN, E2ETest, click, find, log_in_through_dialog, screenshot, row_names, wait_for
 
 
 class TasksTest(E2ETest):
@@ -47,8 +47,7 @@ class TasksTest(E2ETest):
 
         # a file dragged from another program and dropped on the window
         dropped = self.write_file('dropped file.txt', b'dragged and dropped\n')
-        drag_source = os.path.join(os.path.dirname(__file__), 'drag_source.py')
-        source = subprocess.Popen(['/usr/bin/python3', drag_source, dropped])
+        source = subprocess.Popen(['/usr/bin/python3', os.path.dirname(__file__) + '/drag_source.py', dropped])
         try:
             time.sleep(1.5)
             # pressed on the source, moved in steps to the middle of the screen (the window is centred)
@@ -64,11 +63,13 @@ class TasksTest(E2ETest):
         self.assertEqual([], row_names(app))
 
     def test_a_large_file_stops_starts_and_survives_a_restart(self):
-        self.remember_demo_account()
+        # the account remembered with automatic login, as the headless client leaves it
+        subprocess.run([BIN + '/velmoupload-cli', '--user', 'demo', '--password-stdin', '--remember', '--auto'],
+                       input='demo\n', env=self.app.env, check=True, capture_output=True, text=True, timeout=60)
         big = self.tree('', {'video.mkv': 24 * 1048576 + 5})['video.mkv']
         folder = self.tree('album', {'1.png': 1048576, '2.png': 1048576 + 1})
         # slow pieces: the upload is still under way when the user acts
-        self.standin.fault(action='stall', on='piece', count=1000, seconds=0.25)
+        self.standin.get('/_standin/fault', b'action=stall&on=piece&count=1000&seconds=0.25')
         proc = self.app.start(big)
         frame = self.app.frame(proc)
         self.assertEqual(0, self.app.run(os.path.join(self.home, 'album')).returncode)
@@ -86,12 +87,11 @@ class TasksTest(E2ETest):
         # quitting in the middle keeps the upload for the next start
         proc.terminate()
         self.assertEqual(0, proc.wait(20))
-        self.standin.reset()
+        self.standin.get('/_standin/reset', b'all=0')  # the pieces at full speed again
         proc = self.app.start()
-        app = self.app.accessible(proc)
         frame = self.app.frame(proc)
         self.app.wait_for_status(big, 3)
-        wait_for(lambda: 'video.mkv' in row_names(app), what='the stopped row')
+        wait_for(lambda: 'video.mkv' in row_names(frame), what='the stopped row')
         click(find(frame, pyatspi.ROLE_PUSH_BUTTON, 'Start'))
         self.app.wait_for_status(big, 5, timeout=120)
         self.app.wait_for_status(os.path.join(self.home, 'album'), 5, timeout=120)
