@@ -1,4 +1,4 @@
-// Starting a long-lived thread with a name: every worker of the engine, the clients and the
+// Starting a thread with a name: every worker of the engine, the clients and the
 // stand-in starts here, so the process's thread list tells what each one is.
 #pragma once
 

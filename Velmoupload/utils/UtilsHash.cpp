@@ -19,6 +19,7 @@
 
 #include "ServiceConstants.h"
 #include "core/ErrorManager.h"
+#include "utils/NamedThread.h"
 #include "utils/md5.h"
 #include "utils/sha1.h"
 
@@ -171,7 +172,7 @@ public:
         if (!m_buffers)
             return false;
         try {
-            m_thread = std::thread(&ReadAhead::Run, this);
+            m_thread = StartNamedThread("velmo-readahead", [this] { Run(); });
         } catch (const std::system_error&) {
             return false;
         }
@@ -403,7 +404,7 @@ bool PieceHashAhead::Start(int nFd, long long nFileSize, long long nBase) {
     if (!m_buffer)
         return false;
     try {
-        m_thread = std::thread(&PieceHashAhead::Run, this);
+        m_thread = StartNamedThread("velmo-piecehash", [this] { Run(); });
     } catch (const std::system_error&) {
         return false;
     }
